@@ -1,0 +1,32 @@
+# Windows tree: UlkUsb.exe, ulktool.exe and the Win32 tests, run under Wine.
+# The C++ runtime is linked statically so each exe runs on a bare Windows.
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+set(WIN_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
+set(WIN_SYSTEM_LIBS setupapi hid gdiplus ddraw dxguid comctl32 comdlg32 gdi32 user32 ole32 uuid)
+
+add_library(ulkwin32 STATIC ${WIN32_SOURCES})
+target_link_libraries(ulkwin32 PUBLIC ulkcore ${WIN_SYSTEM_LIBS})
+
+add_executable(ulktool ${TOOL_SOURCES})
+target_link_libraries(ulktool PRIVATE ulkwin32)
+target_link_options(ulktool PRIVATE ${WIN_LINK_OPTIONS})
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/app/WinMainWin32.cpp)
+  file(GLOB RC_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc)
+  add_executable(UlkUsb WIN32 ${CMAKE_SOURCE_DIR}/app/WinMainWin32.cpp ${RC_SOURCES})
+  target_link_libraries(UlkUsb PRIVATE ulkwin32)
+  target_link_options(UlkUsb PRIVATE ${WIN_LINK_OPTIONS} -municode)
+endif()
+
+# GoogleTest from Debian's sources, built with this compiler.
+set(GTEST_SRC /usr/src/googletest)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+if(WIN32_TEST_SOURCES)
+  add_executable(ulk_win32_tests ${WIN32_TEST_SOURCES})
+  target_link_libraries(ulk_win32_tests PRIVATE ulkwin32 gtest gtest_main)
+  target_link_options(ulk_win32_tests PRIVATE ${WIN_LINK_OPTIONS})
+  target_compile_definitions(ulk_win32_tests PRIVATE ULK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+endif()

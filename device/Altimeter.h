@@ -1,0 +1,130 @@
+// The one device-and-data object of the program: the channel to the flight
+// computer, its settings record, the memory image and decoded flight, and the
+// plot frame. Each subsystem's .cpp defines the operations its part owns.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "device/HidDevice.h"
+#include "flightdata/FlightData.h"
+#include "plot/PlotFrame.h"
+#include "settings/SettingsRecord.h"
+
+class PlotCanvas;
+
+enum ConnectResult : int {
+  Connected = 1,
+  NotFound = -1,
+  CannotOpen = -2,
+  IncompatibleVersion = -3,
+};
+
+constexpr uint16_t kRequiredVersion = 0x0400;
+constexpr uint16_t kVersionMask = 0xFFF0;
+
+enum CommandResult : int {
+  Ok = 0,
+  TransferError = -1,
+  Cancelled = -2,
+  ProtocolError = -3,
+  IoError = -5,
+};
+
+// Progress of a download, told on the worker thread (the download dialog, ulktool).
+class PacketProgress {
+ public:
+  virtual ~PacketProgress() = default;
+  virtual void OnPacketProgress(int packetIndex, bool partial, bool setStart) = 0;
+};
+
+// Events of a launch emulation, told on the worker thread.
+class ShowEmulationEvent {
+ public:
+  virtual ~ShowEmulationEvent() = default;
+  virtual void OnEmulationEvent(uint8_t code, int requestCount) = 0;
+};
+
+// Progress of a firmware update: called before each block.
+class UpdateProgress {
+ public:
+  virtual ~UpdateProgress() = default;
+  virtual void OnUpdateProgress(int blocksDone, int blocksInAll) = 0;
+};
+
+class CAltimeter : public CHidDevice {
+ public:
+  CAltimeter();
+  ~CAltimeter();
+  CAltimeter(const CAltimeter&) = delete;
+  CAltimeter& operator=(const CAltimeter&) = delete;
+
+  // --- connection handshake (device/Connect.cpp)
+  ConnectResult Connect(uint16_t* version, bool bootloader);
+
+  // --- command protocol (device/Commands.cpp)
+  bool SendReset();
+  CommandResult ReadSettings();
+  CommandResult WriteSettings();
+  CommandResult ClearMemory();
+  CommandResult ResetSettings();
+  CommandResult FireLines();
+  CommandResult EnterBootloader();
+  CommandResult ReadAltitude(float& altitude);
+  CommandResult ReadVoltage(uint16_t& voltage);
+
+  // --- flight memory download (device/ReadFlightMemory.cpp)
+  CommandResult ReadFlightMemory(PacketProgress* dialog);
+
+  // --- launch emulation (device/EmulateLaunch.cpp)
+  bool EmulateLaunch(ShowEmulationEvent* dialog);
+
+  // --- flight data model (flightdata/)
+  int32_t CountDataSets() const;
+  int32_t FirstPacketOfSet(int32_t set) const;
+  uint16_t PacketCountOfSet(int32_t set) const;
+  int32_t SetOfPacket(int32_t packetIndex) const;
+  bool SelectDataSet(int32_t set);
+  int32_t IndexOfMaximum(const std::vector<double>& series) const;
+
+  // --- data set file and exports (flightdata/)
+  bool SaveDataSet(const std::wstring& path, int32_t set);
+  bool LoadDataSet(const std::wstring& path);
+  bool WriteCsv(int32_t set, const std::wstring& path);
+  bool WriteXml(int32_t set, const std::wstring& path);
+  static std::string EscapeXml(const std::string& text);
+
+  // --- plot (plot/)
+  bool SelectPlotSet(int32_t set);
+  int MapX(double seconds) const;
+  int MapY(double value) const;
+  void RenderPlot(PlotCanvas& canvas);
+  void RenderLivePlot(PlotCanvas& canvas);
+
+  // --- bootloader (firmware/)
+  int UpdateFirmware(UpdateProgress* dialog, const std::wstring& path, uint16_t& formatVersion,
+                     uint16_t& hardwareVersion, uint16_t& requiredBootloaderVersion, uint16_t& firmwareVersion);
+  int LeaveBootloader();
+
+  std::atomic<bool> cancelRequested{false};
+  SettingsRecord settings;
+  std::vector<CFlashPacket> packets;
+  FlightData flight;
+  LivePreview livePreview;
+  std::atomic<bool> bootloaderMode{false};
+  std::vector<std::string> comments;
+  PlotFrame plotFrame;
+
+  // Serialises a download's worker with readers of packets and livePreview.
+  mutable std::recursive_mutex dataLock;
+};
+
+// The process-wide object.
+CAltimeter& Altimeter();
+
+// Version texts: 0x0400 is 4.00, 0x040A is 4.0a; the family is 4.0x.
+std::wstring FormatVersion(uint16_t version);
+std::wstring FormatVersionFamily();

@@ -1,0 +1,51 @@
+// The device's flight memory as the host holds it: 64-byte packets, the
+// decoded series of the selected data set, and the small record that a
+// download feeds for the live plot.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+constexpr int kMaxFlashPackets = 1520;
+constexpr int kSamplesPerPacket = 15;
+constexpr uint8_t kSetStartType = 2;
+constexpr uint8_t kErasedType = 0xFF;
+constexpr uint32_t kNoSample = 0xFFFFFFFFu;
+
+struct CFlashPacket {
+  uint8_t type = kErasedType;
+  uint8_t byte1 = 0xFF;
+  int16_t temperature = -1;
+  std::array<uint32_t, kSamplesPerPacket> samples{};
+
+  // The 64 bytes in memory order (little-endian fields), and back.
+  std::array<uint8_t, 64> ToBytes() const;
+  static CFlashPacket FromBytes(const uint8_t* bytes);
+};
+
+struct FlightData {
+  std::vector<uint32_t> rawSamples;
+  std::vector<double> altitudeMsl;
+  std::vector<double> altitudeAgl;
+  std::vector<double> smoothedAltitude;
+  std::vector<double> velocity;
+  std::vector<double> smoothedVelocity;
+  std::vector<double> velocityKmh;
+  std::vector<double> batteryVoltage;
+  std::vector<double> temperature;
+  int32_t selectedSet = -1;
+
+  void Clear();
+};
+
+struct LivePreview {
+  std::vector<double> altitude;
+  std::array<int32_t, 4> bounds{0, 0, 1, 1};
+  float timeOfMax = 0.0f;
+  float maxAltitude = 0.0f;
+  double groundLevel = 0.0;
+
+  void AddSample(uint32_t word);
+  void Reset();
+};

@@ -1,0 +1,51 @@
+#include "simulator/SimFlightComputer.h"
+
+#include "simulator/SimApplicationFirmware.h"
+#include "simulator/SimBootloader.h"
+
+namespace {
+// The settings a new device holds until they are written.
+constexpr std::array<uint8_t, 22> kDefaultSettings = {0x01, 0x3C, 0x00, 0x14, 0x00, 0x50, 0x00, 0x00,
+                                                      0x32, 0x96, 0x00, 0x96, 0x00, 0x00, 0x00, 0x04,
+                                                      0x00, 0x00, 0x14, 0x14, 0xE9, 0x02};
+}  // namespace
+
+SimFlightComputer::SimFlightComputer(const Config& config)
+    : settingsStore(kDefaultSettings),
+      flash(1520 * 64, 0xFF),
+      programImage(128 * 1024, 0xFF),
+      config_(config),
+      inBootloader_(config.startInBootloader),
+      application_(std::make_unique<SimApplicationFirmware>(*this)),
+      bootloader_(std::make_unique<SimBootloader>(*this)) {}
+
+SimFlightComputer::~SimFlightComputer() = default;
+
+bool SimFlightComputer::OnOutputReport(SimBus& bus, int slot, const std::vector<uint8_t>& report) {
+  if (writesSeen++ == faults.failWriteAt) return false;
+  return inBootloader_ ? bootloader_->OnReport(bus, slot, report) : application_->OnReport(bus, slot, report);
+}
+
+void SimFlightComputer::Reply(SimBus& bus, int slot, std::vector<uint8_t> report, uint64_t delayUs) {
+  int n = repliesSent++;
+  if (n == faults.noReplyAt) return;
+  if (n == faults.removeAt) {
+    bus.Unplug(slot);
+    return;
+  }
+  if (report.size() == 4) {
+    if (n == faults.codeAt) report[3] = faults.replyCode;
+    if (n == faults.prematureCompletionAt) report = {0, 0, 0, 5};
+  }
+  bus.QueueReport(slot, std::move(report), delayUs);
+}
+
+void SimFlightComputer::Restart(SimBus& bus, int slot, bool intoBootloader, uint64_t delayUs) {
+  bus.Unplug(slot);
+  bus.Schedule(delayUs, [this, slot, intoBootloader](SimBus& b) {
+    inBootloader_ = intoBootloader;
+    b.SetIdentity(slot, intoBootloader ? 1 : 2,
+                  intoBootloader ? config_.bootloaderVersion : config_.applicationVersion);
+    b.Plug(slot);
+  });
+}

@@ -1,0 +1,70 @@
+// One simulated flight computer: the hardware state that survives restarts
+// (settings store, flight memory, the programmed image) and its two
+// personalities, the application firmware and the bootloader, of which one
+// answers the host at a time.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "simulator/SimBus.h"
+
+class SimApplicationFirmware;
+class SimBootloader;
+
+// Faults injected into the exchanges, counted per device from its start.
+struct SimFaults {
+  int noReplyAt = -1;              // reply number n (from 0) is never sent
+  int codeAt = -1;                 // reply number n carries replyCode instead of its own code
+  uint8_t replyCode = 0;
+  int prematureCompletionAt = -1;  // a completion (code 5) takes the place of reply number n
+  int failWriteAt = -1;            // the host's write number n (from 0) fails
+  int removeAt = -1;               // the device leaves the bus instead of sending reply number n
+};
+
+class SimFlightComputer : public SimDeviceModel {
+ public:
+  struct Config {
+    uint16_t applicationVersion = 0x0405;
+    uint16_t bootloaderVersion = 0x0400;
+    uint16_t hardwareVersion = 0x0400;
+    bool startInBootloader = false;
+    double groundAltitude = 1320.0;  // metres above sea level
+    std::string flights = "three";   // recorded flights (scenario word)
+    uint32_t seed = 1;
+  };
+
+  explicit SimFlightComputer(const Config& config);
+  ~SimFlightComputer() override;
+
+  bool OnOutputReport(SimBus& bus, int slot, const std::vector<uint8_t>& report) override;
+
+  // Queues one reply through the fault counter; the reply code is byte 3 of
+  // an application reply (a bootloader reply is passed on as it is).
+  void Reply(SimBus& bus, int slot, std::vector<uint8_t> report, uint64_t delayUs = 0);
+  // Leaves the bus at once and comes back after delayUs with the other personality.
+  void Restart(SimBus& bus, int slot, bool intoBootloader, uint64_t delayUs);
+
+  bool InBootloader() const { return inBootloader_; }
+  const Config& GetConfig() const { return config_; }
+  SimApplicationFirmware& Application() { return *application_; }
+  SimBootloader& Bootloader() { return *bootloader_; }
+
+  SimFaults faults;
+  int repliesSent = 0;
+  int writesSeen = 0;
+
+  // Hardware state, kept across restarts.
+  std::array<uint8_t, 22> settingsStore{};
+  std::vector<uint8_t> flash;         // 1520 packets of 64 bytes; 0xFF = erased
+  std::vector<uint8_t> programImage;  // 128 KiB as programmed by the bootloader
+
+ private:
+  Config config_;
+  bool inBootloader_;
+  std::unique_ptr<SimApplicationFirmware> application_;
+  std::unique_ptr<SimBootloader> bootloader_;
+};

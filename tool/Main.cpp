@@ -1,0 +1,181 @@
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+
+#include "device/HidHost.h"
+#include "device/TraceLog.h"
+#include "tool/Tool.h"
+
+namespace {
+
+std::map<std::string, ToolCommand>& Commands() {
+  static std::map<std::string, ToolCommand> commands;
+  return commands;
+}
+
+void PrintHelp(std::ostream& out) {
+  out << "usage: ulktool [--device SPEC] [--trace] COMMAND [ARGS]\n\n"
+         "The command-line companion of ULK USB: flight computer operations and data set files.\n\n"
+         "Options:\n"
+         "  --device SPEC  the flight computer to use: sim, sim:SCENARIO, exec:COMMAND;\n"
+         "                 without it ULKUSB_DEVICE, without that the real USB devices\n"
+         "  --trace        developer trace lines on standard error\n"
+         "  --help         this text\n\n"
+         "Commands:\n";
+  for (const auto& [name, command] : Commands()) {
+    std::string usage = command.usage;
+    out << "  " << usage;
+    if (usage.size() < 40) out << std::string(40 - usage.size(), ' ');
+    else out << "\n  " << std::string(40, ' ');
+    out << command.summary << "\n";
+  }
+}
+
+}  // namespace
+
+bool RegisterToolCommand(const ToolCommand& command) {
+  Commands()[command.name] = command;
+  return true;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t ch : text) {
+    uint32_t c = static_cast<uint32_t>(ch);
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::wstring Widen(const std::string& text) {
+  std::wstring out;
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    uint32_t code = c;
+    size_t extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (extra) code = c & (0x3F >> extra);
+    ++i;
+    for (size_t k = 0; k < extra && i < text.size(); ++k, ++i)
+      code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+    if (sizeof(wchar_t) == 2 && code >= 0x10000) {
+      code -= 0x10000;
+      out.push_back(static_cast<wchar_t>(0xD800 + (code >> 10)));
+      out.push_back(static_cast<wchar_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out.push_back(static_cast<wchar_t>(code));
+    }
+  }
+  return out;
+}
+
+bool ToolContext::AttachDevice() {
+  std::string error;
+  std::shared_ptr<HidHost> host = MakeHidHost(deviceSpec, error);
+  if (!host) {
+    err << "ulktool: " << error << "\n";
+    return false;
+  }
+  InstallHidHost(std::move(host));
+  return true;
+}
+
+int ToolContext::Usage(const std::string& message) const {
+  if (!message.empty()) err << "ulktool: " << message << "\n";
+  err << "usage: ulktool " << usageText << "\n";
+  return kExitUsage;
+}
+
+bool ToolContext::TakeFlag(const std::string& name) {
+  for (auto it = args.begin(); it != args.end(); ++it) {
+    if (*it == name) {
+      args.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ToolContext::TakeOption(const std::string& name, std::string& value, bool& ok) {
+  for (auto it = args.begin(); it != args.end(); ++it) {
+    if (*it == name) {
+      if (it + 1 == args.end()) {
+        ok = false;
+        args.erase(it);
+        return false;
+      }
+      value = *(it + 1);
+      args.erase(it, it + 2);
+      return true;
+    }
+    if (it->rfind(name + "=", 0) == 0) {
+      value = it->substr(name.size() + 1);
+      args.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  ToolContext context{{}, std::cout, std::cerr, "", false};
+  if (const char* env = std::getenv("ULKUSB_DEVICE")) context.deviceSpec = env;
+  std::string commandName;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      if (commandName.empty()) {
+        PrintHelp(std::cout);
+        return kExitOk;
+      }
+      context.args.push_back(a);
+    } else if (a == "--trace") {
+      context.trace = true;
+    } else if (a == "--device") {
+      if (i + 1 == args.size()) {
+        std::cerr << "ulktool: --device needs a SPEC\n";
+        return kExitUsage;
+      }
+      context.deviceSpec = args[++i];
+    } else if (a.rfind("--device=", 0) == 0) {
+      context.deviceSpec = a.substr(9);
+    } else if (commandName.empty() && !(a.size() > 1 && a[0] == '-')) {
+      commandName = a;
+    } else {
+      context.args.push_back(a);
+    }
+  }
+  // Standard output stays for the command's own output; the trace goes to
+  // standard error when asked for and nowhere otherwise.
+  SetTraceTarget(context.trace ? std::cerr.rdbuf() : nullptr);
+  if (commandName.empty()) {
+    PrintHelp(std::cerr);
+    return kExitUsage;
+  }
+  auto it = Commands().find(commandName);
+  if (it == Commands().end()) {
+    std::cerr << "ulktool: unknown command \"" << commandName << "\" (see ulktool --help)\n";
+    return kExitUsage;
+  }
+  context.usageText = it->second.usage;
+  int status = it->second.run(context);
+  std::cout.flush();
+  InstallHidHost(nullptr);
+  return status;
+}
