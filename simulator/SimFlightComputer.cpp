@@ -2,6 +2,7 @@
 
 #include "simulator/SimApplicationFirmware.h"
 #include "simulator/SimBootloader.h"
+#include "simulator/SimFlightModel.h"
 
 namespace {
 // The settings a new device holds until they are written.
@@ -17,7 +18,9 @@ SimFlightComputer::SimFlightComputer(const Config& config)
       config_(config),
       inBootloader_(config.startInBootloader),
       application_(std::make_unique<SimApplicationFirmware>(*this)),
-      bootloader_(std::make_unique<SimBootloader>(*this)) {}
+      bootloader_(std::make_unique<SimBootloader>(*this)) {
+  RecordScenarioFlights(*this);
+}
 
 SimFlightComputer::~SimFlightComputer() = default;
 
