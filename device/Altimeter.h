@@ -26,6 +26,35 @@ enum ConnectResult : int {
 constexpr uint16_t kRequiredVersion = 0x0400;
 constexpr uint16_t kVersionMask = 0xFFF0;
 
+// Byte 3 of a command report. Scoped: several names are also operations or line modes.
+enum class CommandCode : uint8_t {
+  Reset = 1,
+  ReadFlashPacket = 2,
+  ReadAltitude = 3,
+  StartEmulation = 4,
+  ClearMemory = 6,
+  ReadVoltage = 7,
+  ReadSettings = 8,
+  WriteSettings = 9,
+  FireLines = 10,
+  EnterBootloader = 11,
+  ResetSettings = 12,
+  EmulationSample = 22,
+};
+
+// Byte 3 of a reply report.
+enum class ReplyCode : uint8_t {
+  Data = 0,
+  Completion = 5,
+  FlashWord = 13,
+  SampleRequest = 15,
+  LaunchDetected = 16,
+  LineAFired = 17,
+  LineBFired = 18,
+  ApogeeDetected = 19,
+  EndOfLaunch = 21,
+};
+
 enum CommandResult : int {
   Ok = 0,
   TransferError = -1,
@@ -46,6 +75,21 @@ class ShowEmulationEvent {
  public:
   virtual ~ShowEmulationEvent() = default;
   virtual void OnEmulationEvent(uint8_t code, int requestCount) = 0;
+};
+
+// Results of the bootloader operations; 0 is success.
+enum UpdateResult : int {
+  UpdateOk = 0,
+  UpdateProtocolError = -3,        // an answer other than 1, or the firmware file ended early
+  UpdateIoError = -4,              // a report write failed or its answer did not arrive in time
+  UpdateFileNotOpened = -6,
+  UpdateChannelNotOpened = -7,
+  UpdateWrongFormatVersion = -8,
+  UpdateNotFirmwareFile = -9,
+  UpdateWrongBootloaderVersion = -11,
+  UpdateWrongFirmwareVersion = -12,
+  UpdateWrongHardwareVersion = -13,
+  UpdateNotInBootloaderMode = -14,  // refused: nothing is sent to an application firmware
 };
 
 // Progress of a firmware update: called before each block.
@@ -105,9 +149,10 @@ class CAltimeter : public CHidDevice {
   void RenderLivePlot(PlotCanvas& canvas);
 
   // --- bootloader (firmware/)
-  int UpdateFirmware(UpdateProgress* dialog, const std::wstring& path, uint16_t& formatVersion,
-                     uint16_t& hardwareVersion, uint16_t& requiredBootloaderVersion, uint16_t& firmwareVersion);
-  int LeaveBootloader();
+  UpdateResult UpdateFirmware(UpdateProgress* dialog, const std::wstring& path, uint16_t& formatVersion,
+                              uint16_t& hardwareVersion, uint16_t& requiredBootloaderVersion,
+                              uint16_t& firmwareVersion);
+  UpdateResult LeaveBootloader();
 
   std::atomic<bool> cancelRequested{false};
   SettingsRecord settings;
