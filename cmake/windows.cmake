@@ -4,8 +4,11 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 set(WIN_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
 set(WIN_SYSTEM_LIBS setupapi hid gdiplus ddraw dxguid comctl32 comdlg32 gdi32 user32 ole32 uuid)
 
-add_library(ulkwin32 STATIC ${WIN32_SOURCES})
-target_link_libraries(ulkwin32 PUBLIC ulkcore ${WIN_SYSTEM_LIBS})
+# The core calls into the Win32 host (the platform's HID), so both are one library here.
+target_sources(ulkcore PRIVATE ${WIN32_SOURCES})
+target_link_libraries(ulkcore PUBLIC ${WIN_SYSTEM_LIBS})
+add_library(ulkwin32 INTERFACE)
+target_link_libraries(ulkwin32 INTERFACE ulkcore)
 
 add_executable(ulktool ${TOOL_SOURCES})
 target_link_libraries(ulktool PRIVATE ulkwin32)

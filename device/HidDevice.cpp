@@ -11,7 +11,8 @@ std::string NarrowText(const std::wstring& text, size_t limit) {
   std::string out;
   for (wchar_t ch : text) {
     if (out.size() >= limit) break;
-    out.push_back(ch >= 0 && ch < 128 ? static_cast<char>(ch) : '?');
+    uint32_t c = static_cast<uint32_t>(ch);
+    out.push_back(c < 128 ? static_cast<char>(c) : '?');
   }
   return out;
 }

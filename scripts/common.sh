@@ -1,0 +1,78 @@
+# Shared by ./run and ./test: installs what the build needs when it is missing
+# and builds the two trees. Sourced, not run.
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="$ROOT/build"
+
+PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev libcairo2-dev
+          g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth fonts-dejavu-core)
+
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq || return 1
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null || return 1
+}
+
+build_native() {
+  if [ ! -f "$BUILD/native/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$BUILD/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || return 1
+  fi
+  ninja -C "$BUILD/native" >"$BUILD/native-build.log" 2>&1 || { cat "$BUILD/native-build.log"; return 1; }
+  grep -E "warning:" "$BUILD/native-build.log" || true
+}
+
+build_win32() {
+  if [ ! -f "$BUILD/win32/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$BUILD/win32" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" >/dev/null || return 1
+  fi
+  ninja -C "$BUILD/win32" >"$BUILD/win32-build.log" 2>&1 || { cat "$BUILD/win32-build.log"; return 1; }
+  grep -E "warning:" "$BUILD/win32-build.log" || true
+}
+
+# Wine in a private prefix under the build tree, quiet, without the offers to
+# install Mono or Gecko.
+wine_env() {
+  export WINEPREFIX="$BUILD/wineprefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEARCH=win64
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+}
+
+# A virtual display for the Win32 windows; sets DISPLAY and XVFB_PID.
+start_xvfb() {
+  local n
+  for n in $(seq 90 130); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      XVFB_PID=$!
+      export DISPLAY=":$n"
+      local i
+      for i in $(seq 1 50); do
+        [ -e "/tmp/.X11-unix/X$n" ] && return 0
+        sleep 0.1
+      done
+      kill "$XVFB_PID" 2>/dev/null
+    fi
+  done
+  return 1
+}
+
+stop_xvfb() {
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
+  XVFB_PID=""
+}
