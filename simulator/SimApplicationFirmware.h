@@ -36,8 +36,11 @@ class SimApplicationFirmware {
 
   // --- SimApplicationFirmware.cpp: the short commands and the settings.
   void Command(SimBus& bus, int slot, uint16_t argument, uint8_t code);
+  // Barometric altitude in tenths of a metre: ground, noise, the stored offset.
+  int32_t AltitudeTenths();
   int settingsBytesExpected_ = 0;  // data reports still to come after WriteSettings
   std::vector<uint8_t> settingsIncoming_;
+  uint32_t noise_ = 1;             // state of the barometer's noise
 
   SimFlightComputer& device_;
 };

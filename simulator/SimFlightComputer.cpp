@@ -4,15 +4,8 @@
 #include "simulator/SimBootloader.h"
 #include "simulator/SimFlightModel.h"
 
-namespace {
-// The settings a new device holds until they are written.
-constexpr std::array<uint8_t, 22> kDefaultSettings = {0x01, 0x3C, 0x00, 0x14, 0x00, 0x50, 0x00, 0x00,
-                                                      0x32, 0x96, 0x00, 0x96, 0x00, 0x00, 0x00, 0x04,
-                                                      0x00, 0x00, 0x14, 0x14, 0xE9, 0x02};
-}  // namespace
-
 SimFlightComputer::SimFlightComputer(const Config& config)
-    : settingsStore(kDefaultSettings),
+    : settingsStore(kSimDefaultSettings),
       flash(1520 * 64, 0xFF),
       programImage(128 * 1024, 0xFF),
       config_(config),

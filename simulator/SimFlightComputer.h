@@ -15,7 +15,13 @@
 class SimApplicationFirmware;
 class SimBootloader;
 
-// Faults injected into the exchanges, counted per device from its start.
+// The settings a new device holds until they are written, and again after ResetSettings.
+inline constexpr std::array<uint8_t, 22> kSimDefaultSettings = {0x01, 0x3C, 0x00, 0x14, 0x00, 0x50, 0x00, 0x00,
+                                                                 0x32, 0x96, 0x00, 0x96, 0x00, 0x00, 0x00, 0x04,
+                                                                 0x00, 0x00, 0x14, 0x14, 0xE9, 0x02};
+
+// Faults injected into the exchanges, counted per device from its start
+// (tests that aim at one exchange count from repliesSent / writesSeen).
 struct SimFaults {
   int noReplyAt = -1;              // reply number n (from 0) is never sent
   int codeAt = -1;                 // reply number n carries replyCode instead of its own code
@@ -23,6 +29,9 @@ struct SimFaults {
   int prematureCompletionAt = -1;  // a completion (code 5) takes the place of reply number n
   int failWriteAt = -1;            // the host's write number n (from 0) fails
   int removeAt = -1;               // the device leaves the bus instead of sending reply number n
+  bool noEraseAnswer = false;      // the bootloader erases but never answers EraseFlash
+  int refuseBlock = -1;            // the bootloader answers 0 to the write of block n (address n x 64)
+  int removeAtBlock = -1;          // the device leaves the bus when the data of block n arrives
 };
 
 class SimFlightComputer : public SimDeviceModel {
@@ -61,6 +70,9 @@ class SimFlightComputer : public SimDeviceModel {
   std::array<uint8_t, 22> settingsStore{};
   std::vector<uint8_t> flash;         // 1520 packets of 64 bytes; 0xFF = erased
   std::vector<uint8_t> programImage;  // 128 KiB as programmed by the bootloader
+  // Both line outputs are on until this time on the bus clock (µs), after FireLines.
+  uint64_t linesOnUntilUs = 0;
+  bool LinesOn(uint64_t nowUs) const { return nowUs < linesOnUntilUs; }
 
  private:
   Config config_;
