@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 constexpr int kMaxFlashPackets = 1520;
@@ -47,5 +48,15 @@ struct LivePreview {
   double groundLevel = 0.0;
 
   void AddSample(uint32_t word);
+  // Empties the series and the maximum; bounds and groundLevel stay.
   void Reset();
 };
+
+// The last decoded altitude that passed the plausibility check: one value for
+// the whole process, carried from one decode to the next.
+float LastValidAltitude();
+
+// A double as a default narrow output stream writes it (general notation, six
+// significant digits), without the cost of a stream.
+std::string FormatStreamNumber(double value);
+void AppendStreamNumber(std::string& out, double value);

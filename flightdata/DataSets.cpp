@@ -1,0 +1,217 @@
+// The memory image divided into data sets, and the decoding of one set into
+// the series that the plot and the exports read.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "device/Altimeter.h"
+#include "device/TraceLog.h"
+
+namespace {
+
+// Process-wide on purpose: an implausible first sample takes the altitude of
+// whatever was decoded before, in this set or an earlier one.
+float lastValidAltitude = 0.0f;
+
+constexpr int kVelocityWindow = 7;
+constexpr int kSmoothingReach = 40;
+
+uint32_t LoadLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void StoreLe32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// Least-squares slope over 7 samples, exponentially filtered. Single precision
+// throughout, as the series have always been computed.
+void EstimateVelocity(const std::vector<double>& agl, std::vector<double>& velocity) {
+  const int n = static_cast<int>(agl.size());
+  float v = 0.0f;
+  for (int c = 0; c < n + 3; ++c) {
+    float sumY = 0.0f;
+    float sumXY = 0.0f;
+    for (int j = 0; j < kVelocityWindow; ++j) {
+      int k = std::clamp(c - 3 + j, 0, n - 1);
+      float y = static_cast<float>(agl[static_cast<size_t>(k)]);
+      sumY += y;
+      sumXY += static_cast<float>(j) * y;
+    }
+    float slope = (7.0f * sumXY - 21.0f * sumY) / 196.0f;
+    v = 0.8f * v + 0.2f * (10.0f * slope);
+    velocity[static_cast<size_t>(std::min(c, n - 1))] = v;
+  }
+}
+
+void AdaptiveSmooth(const std::vector<double>& source, std::vector<double>& output, double cap) {
+  const int n = static_cast<int>(source.size());
+  double previous = 0.0;
+  for (int i = 0; i < n; ++i) {
+    int lo = i < kSmoothingReach ? -i : -kSmoothingReach;
+    int hi = i + kSmoothingReach < n ? kSmoothingReach : n - 1 - i;
+    int d = hi - lo;
+    double here = source[static_cast<size_t>(i)];
+    double a;
+    if (d <= 0) {
+      // A lone sample has no neighbours to judge calm by: follow it.
+      a = 0.0;
+    } else {
+      double sum = 0.0;
+      for (int k = i + lo; k < i + hi; ++k) sum += std::fabs(here - source[static_cast<size_t>(k)]);
+      a = std::pow(0.95, sum / d * 10 / d);
+    }
+    a = std::min(a, cap);
+    double out = (1 - a) * here + a * previous;
+    output[static_cast<size_t>(i)] = out;
+    previous = out;
+  }
+}
+
+}  // namespace
+
+float LastValidAltitude() { return lastValidAltitude; }
+
+std::array<uint8_t, 64> CFlashPacket::ToBytes() const {
+  std::array<uint8_t, 64> bytes{};
+  bytes[0] = type;
+  bytes[1] = byte1;
+  uint16_t t = static_cast<uint16_t>(temperature);
+  bytes[2] = static_cast<uint8_t>(t & 0xFF);
+  bytes[3] = static_cast<uint8_t>(t >> 8);
+  for (int i = 0; i < kSamplesPerPacket; ++i) StoreLe32(&bytes[4 + 4 * static_cast<size_t>(i)], samples[static_cast<size_t>(i)]);
+  return bytes;
+}
+
+CFlashPacket CFlashPacket::FromBytes(const uint8_t* bytes) {
+  CFlashPacket packet;
+  packet.type = bytes[0];
+  packet.byte1 = bytes[1];
+  packet.temperature = static_cast<int16_t>(static_cast<uint16_t>(bytes[2] | (bytes[3] << 8)));
+  for (int i = 0; i < kSamplesPerPacket; ++i) packet.samples[static_cast<size_t>(i)] = LoadLe32(bytes + 4 + 4 * i);
+  return packet;
+}
+
+void FlightData::Clear() {
+  rawSamples.clear();
+  altitudeMsl.clear();
+  altitudeAgl.clear();
+  smoothedAltitude.clear();
+  velocity.clear();
+  smoothedVelocity.clear();
+  velocityKmh.clear();
+  batteryVoltage.clear();
+  temperature.clear();
+}
+
+void LivePreview::AddSample(uint32_t word) {
+  if (word == kNoSample) return;
+  double alt = (word & 0xFFFFF) * 0.1;
+  if (altitude.empty()) groundLevel = alt;
+  altitude.push_back(alt - groundLevel);
+  int32_t m = static_cast<int32_t>(altitude.size());
+  if (alt - groundLevel > maxAltitude) {
+    maxAltitude = static_cast<float>(alt - groundLevel);
+    timeOfMax = static_cast<float>(m - 1) / 10.0f;
+  }
+  bounds = {0, 0, ((m + 50) / 50) * 5, static_cast<int32_t>(maxAltitude)};
+}
+
+void LivePreview::Reset() {
+  altitude.clear();
+  timeOfMax = 0.0f;
+  maxAltitude = 0.0f;
+}
+
+int32_t CAltimeter::CountDataSets() const {
+  std::lock_guard<std::recursive_mutex> lock(dataLock);
+  int32_t count = 0;
+  for (const CFlashPacket& p : packets)
+    if (p.type == kSetStartType) ++count;
+  return count;
+}
+
+int32_t CAltimeter::FirstPacketOfSet(int32_t set) const {
+  std::lock_guard<std::recursive_mutex> lock(dataLock);
+  int32_t seen = 0;
+  for (size_t i = 0; i < packets.size(); ++i) {
+    if (packets[i].type != kSetStartType) continue;
+    if (seen == set) return static_cast<int32_t>(i);
+    ++seen;
+  }
+  return -1;
+}
+
+uint16_t CAltimeter::PacketCountOfSet(int32_t set) const {
+  std::lock_guard<std::recursive_mutex> lock(dataLock);
+  int32_t s = FirstPacketOfSet(set);
+  TraceLog << "Set: " << set << std::endl;
+  TraceLog << "Set Address: " << s << std::endl;
+  // A set that does not exist has no packets (rather than a walk from index -1).
+  if (s < 0) return 0;
+  size_t end = static_cast<size_t>(s) + 1;
+  while (end < packets.size() && packets[end].type != kSetStartType && packets[end].type != kErasedType) ++end;
+  return static_cast<uint16_t>(end - static_cast<size_t>(s));
+}
+
+int32_t CAltimeter::SetOfPacket(int32_t packetIndex) const {
+  std::lock_guard<std::recursive_mutex> lock(dataLock);
+  if (packetIndex < 0 || static_cast<size_t>(packetIndex) >= packets.size()) return -1;
+  int32_t starts = 0;
+  for (int32_t i = 0; i <= packetIndex; ++i)
+    if (packets[static_cast<size_t>(i)].type == kSetStartType) ++starts;
+  return starts - 1;
+}
+
+bool CAltimeter::SelectDataSet(int32_t set) {
+  if (set == -1) return false;
+  std::lock_guard<std::recursive_mutex> lock(dataLock);
+  flight.Clear();
+  flight.selectedSet = set;
+  int32_t s = FirstPacketOfSet(set);
+  if (s == -1) return true;
+
+  for (size_t p = static_cast<size_t>(s); p < packets.size(); ++p) {
+    const CFlashPacket& packet = packets[p];
+    if (p != static_cast<size_t>(s) && packet.type == kSetStartType) break;
+    for (uint32_t word : packet.samples) {
+      if (word == kNoSample) break;
+      flight.rawSamples.push_back(word);
+      float altitude = static_cast<float>((word & 0xFFFFF) * 0.1);
+      if (altitude > 32760.0f || altitude < -500.0f) {
+        altitude = lastValidAltitude;
+      } else {
+        lastValidAltitude = altitude;
+      }
+      flight.altitudeMsl.push_back(altitude);
+      flight.batteryVoltage.push_back(((word >> 20) & 0xFF) * 0.1);
+      flight.temperature.push_back(packet.temperature * 0.1);
+    }
+  }
+
+  const size_t n = flight.altitudeMsl.size();
+  if (n == 0) return true;
+  flight.altitudeAgl.assign(n, 0.0);
+  flight.smoothedAltitude.assign(n, 0.0);
+  flight.velocity.assign(n, 0.0);
+  flight.smoothedVelocity.assign(n, 0.0);
+  flight.velocityKmh.assign(n, 0.0);
+  for (size_t i = 0; i < n; ++i) flight.altitudeAgl[i] = flight.altitudeMsl[i] - flight.altitudeMsl[0];
+  EstimateVelocity(flight.altitudeAgl, flight.velocity);
+  AdaptiveSmooth(flight.altitudeAgl, flight.smoothedAltitude, 1.0);
+  AdaptiveSmooth(flight.velocity, flight.smoothedVelocity, 0.8);
+  for (size_t i = 0; i < n; ++i) flight.velocityKmh[i] = flight.velocity[i] * 3.6;
+  return true;
+}
+
+int32_t CAltimeter::IndexOfMaximum(const std::vector<double>& series) const {
+  if (flight.altitudeMsl.empty()) return -1;
+  int32_t best = 0;
+  for (size_t i = 1; i < series.size(); ++i)
+    if (series[i] > series[static_cast<size_t>(best)]) best = static_cast<int32_t>(i);
+  return best;
+}
