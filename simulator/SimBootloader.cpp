@@ -1,10 +1,72 @@
 #include "simulator/SimBootloader.h"
 
+#include <algorithm>
+
 #include "simulator/SimFlightComputer.h"
+
+namespace {
+constexpr size_t kReportSize = 65;
+constexpr uint32_t kBlockSize = 64;
+}  // namespace
 
 SimBootloader::SimBootloader(SimFlightComputer& device) : device_(device) {}
 
-bool SimBootloader::OnReport(SimBus&, int, const std::vector<uint8_t>&) {
-  // The bootloader protocol is answered from the firmware-update work on.
-  return true;
+void SimBootloader::Answer(SimBus& bus, int slot, uint8_t byte1, uint8_t byte2, uint64_t delayUs) {
+  std::vector<uint8_t> report(kReportSize, 0);
+  report[1] = byte1;
+  report[2] = byte2;
+  device_.Reply(bus, slot, std::move(report), delayUs);
+}
+
+bool SimBootloader::OnReport(SimBus& bus, int slot, const std::vector<uint8_t>& report) {
+  // An application command report means nothing to the bootloader.
+  if (report.size() != kReportSize) return true;
+  const SimFaults& faults = device_.faults;
+  switch (expect_) {
+    case Expect::Address:
+      address_ = static_cast<uint32_t>(report[1]) | (uint32_t{report[2]} << 8) | (uint32_t{report[3]} << 16) |
+                 (uint32_t{report[4]} << 24);
+      expect_ = Expect::Data;
+      return true;
+    case Expect::Data: {
+      expect_ = Expect::Command;
+      std::vector<uint8_t>& image = device_.programImage;
+      const bool inside = address_ <= image.size() && image.size() - address_ >= kBlockSize;
+      const bool aimed = inside && address_ % kBlockSize == 0;
+      const int block = static_cast<int>(address_ / kBlockSize);
+      if (aimed && block == faults.removeAtBlock) {
+        bus.Unplug(slot);
+        return true;
+      }
+      if (!inside || (aimed && block == faults.refuseBlock)) {
+        Answer(bus, slot, 0);
+        return true;
+      }
+      std::copy(report.begin() + 1, report.end(), image.begin() + address_);
+      Answer(bus, slot, 1);
+      return true;
+    }
+    case Expect::Command:
+      break;
+  }
+  switch (report[1]) {
+    case 1: {
+      uint16_t hardware = device_.GetConfig().hardwareVersion;
+      Answer(bus, slot, static_cast<uint8_t>(hardware & 0xFF), static_cast<uint8_t>(hardware >> 8));
+      return true;
+    }
+    case 2:
+      expect_ = Expect::Address;
+      return true;
+    case 3:
+      expect_ = Expect::Command;
+      device_.Restart(bus, slot, false, kRestartUs);
+      return true;
+    case 4:
+      std::fill(device_.programImage.begin(), device_.programImage.end(), uint8_t{0xFF});
+      if (!faults.noEraseAnswer) Answer(bus, slot, 1, 0, kEraseUs);
+      return true;
+    default:
+      return true;
+  }
 }
