@@ -92,6 +92,8 @@ bool SettingsRecord::WriteToStream(std::ostream& out) {
   if (!out.good()) return false;
   if (Get16(packet, 20) != ComputeChecksum()) TraceLog << "Invalid checksum." << std::endl;
   out.write(reinterpret_cast<const char*>(packet.data()), static_cast<std::streamsize>(packet.size()));
+  // A write that failed (a full disk) is no success.
+  if (!out.good()) return false;
   TraceLog << "Successfully serialized settings." << std::endl;
   return true;
 }

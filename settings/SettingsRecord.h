@@ -20,8 +20,15 @@ enum LineMode : uint8_t {
 constexpr size_t kSettingsPacketSize = 22;
 using SettingsPacket = std::array<uint8_t, kSettingsPacketSize>;
 
+// The packet of the default settings, checksum 0x02E9.
+inline constexpr SettingsPacket kDefaultSettingsPacket = {0x01, 0x3C, 0x00, 0x14, 0x00, 0x50, 0x00, 0x00,
+                                                          0x32, 0x96, 0x00, 0x96, 0x00, 0x00, 0x00, 0x04,
+                                                          0x00, 0x00, 0x14, 0x14, 0xE9, 0x02};
+
 struct SettingsRecord {
-  SettingsPacket packet{};
+  // Starts as the packet of the working fields' defaults, so that even a
+  // record that never ran LoadDefaults holds a valid packet.
+  SettingsPacket packet = kDefaultSettingsPacket;
 
   bool deviceFlag = true;
   uint16_t deviceParam1 = 60;
