@@ -1,0 +1,122 @@
+#include <cmath>
+#include <mutex>
+#include <vector>
+
+#include "device/Altimeter.h"
+#include "device/TraceLog.h"
+
+namespace {
+
+constexpr uint8_t kStartEmulation = 4;
+constexpr uint8_t kEmulationSample = 22;
+constexpr uint8_t kRequestSample = 15;
+constexpr uint8_t kLaunchDetected = 16;
+constexpr uint8_t kLineAFired = 17;
+constexpr uint8_t kLineBFired = 18;
+constexpr uint8_t kApogee = 19;
+constexpr uint8_t kEndOfLaunch = 21;
+constexpr uint8_t kCompletion = 5;
+
+constexpr uint32_t kEventTimeoutMs = 20000;
+constexpr uint32_t kCompletionTimeoutMs = 60000;
+constexpr uint32_t kPauseBeforeReadMs = 10;
+// The first sample stands for the ground while the device settles.
+constexpr int kGroundRequests = 113;
+
+// Truncated toward zero, low 16 bits. Done in floating point so that no value
+// (huge, infinite or not a number) reaches an undefined integer conversion.
+uint16_t SampleValue(double metres) {
+  if (!std::isfinite(metres)) return 0;
+  double low = std::fmod(std::trunc(metres), 65536.0);
+  if (low < 0) low += 65536.0;
+  return static_cast<uint16_t>(low);
+}
+
+}  // namespace
+
+bool CAltimeter::EmulateLaunch(ShowEmulationEvent* dialog) {
+  if (bootloaderMode) return false;
+  cancelRequested = false;
+  TraceLog << "Emulating Launch..." << std::endl;
+
+  // The series is taken once: the emulation runs through the set selected now.
+  std::vector<double> series;
+  {
+    std::lock_guard<std::recursive_mutex> lock(dataLock);
+    series = flight.altitudeMsl;
+  }
+
+  if (!SendCommand(0, kStartEmulation)) {
+    TraceLog << "Write Error." << std::endl;
+    return false;
+  }
+
+  int requestCount = 0;
+  size_t sampleIndex = 0;
+  bool ending = false;
+  while (!ending) {
+    CurrentHidHost().Sleep(kPauseBeforeReadMs);
+    uint16_t value = 0;
+    uint8_t code = 0;
+    if (!ReceiveReply(value, &code, kEventTimeoutMs)) {
+      TraceLog << "Read Error." << std::endl;
+      return false;
+    }
+    if (dialog && (code != kRequestSample || requestCount % 10 == 0)) dialog->OnEmulationEvent(code, requestCount);
+
+    switch (code) {
+      case kRequestSample: {
+        TraceLog << "The device is requesting ADC data. Data: ";
+        if (sampleIndex >= series.size()) {
+          TraceLog << "End of available data." << std::endl;
+          ending = true;
+          break;
+        }
+        uint16_t sample = SampleValue(series[sampleIndex]);
+        int k = requestCount++;
+        if (k >= kGroundRequests - 1) ++sampleIndex;
+        TraceLog << sample << std::endl;
+        if (cancelRequested) {
+          TraceLog << "User ended emulation." << std::endl;
+          TraceLog << "Reseting device." << std::endl;
+          return SendReset();
+        }
+        if (!SendCommand(sample, kEmulationSample)) {
+          TraceLog << "Write Error" << std::endl;
+          return false;
+        }
+        break;
+      }
+      case kLaunchDetected:
+        TraceLog << "Launch detected." << std::endl;
+        break;
+      case kLineAFired:
+        TraceLog << "Line A fired." << std::endl;
+        break;
+      case kLineBFired:
+        TraceLog << "Line B fired." << std::endl;
+        break;
+      case kApogee:
+        TraceLog << "Apogee!" << std::endl;
+        TraceLog << "Slope: " << value << std::endl;
+        break;
+      case kEndOfLaunch:
+        TraceLog << "Device indicates end of launch." << std::endl;
+        ending = true;
+        break;
+      default:
+        TraceLog << "Unknown code received." << std::endl;
+        ending = true;
+        break;
+    }
+  }
+
+  if (!SendReset()) return false;
+  uint16_t value = 0;
+  uint8_t code = 0;
+  if (!ReceiveReply(value, &code, kCompletionTimeoutMs)) {
+    TraceLog << "Read Error." << std::endl;
+    return false;
+  }
+  return code == kCompletion;
+}
