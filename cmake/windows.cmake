@@ -14,8 +14,13 @@ add_executable(ulktool ${TOOL_SOURCES})
 target_link_libraries(ulktool PRIVATE ulkwin32)
 target_link_options(ulktool PRIVATE ${WIN_LINK_OPTIONS})
 
+# The resources (menu, dialog templates, string table, icons, bitmap) go into
+# the program and into the Win32 tests, which open the real dialogs.
+enable_language(RC)
+file(GLOB RC_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/resources")
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/app/WinMainWin32.cpp)
-  file(GLOB RC_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc)
   add_executable(UlkUsb WIN32 ${CMAKE_SOURCE_DIR}/app/WinMainWin32.cpp ${RC_SOURCES})
   target_link_libraries(UlkUsb PRIVATE ulkwin32)
   target_link_options(UlkUsb PRIVATE ${WIN_LINK_OPTIONS} -municode)
@@ -28,7 +33,7 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 if(WIN32_TEST_SOURCES)
-  add_executable(ulk_win32_tests ${WIN32_TEST_SOURCES})
+  add_executable(ulk_win32_tests ${WIN32_TEST_SOURCES} ${RC_SOURCES})
   target_link_libraries(ulk_win32_tests PRIVATE ulkwin32 gtest gtest_main)
   target_link_options(ulk_win32_tests PRIVATE ${WIN_LINK_OPTIONS})
   target_compile_definitions(ulk_win32_tests PRIVATE ULK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
