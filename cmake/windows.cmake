@@ -23,7 +23,7 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR
 if(EXISTS ${CMAKE_SOURCE_DIR}/app/WinMainWin32.cpp)
   add_executable(UlkUsb WIN32 ${CMAKE_SOURCE_DIR}/app/WinMainWin32.cpp ${RC_SOURCES})
   target_link_libraries(UlkUsb PRIVATE ulkwin32)
-  target_link_options(UlkUsb PRIVATE ${WIN_LINK_OPTIONS} -municode)
+  target_link_options(UlkUsb PRIVATE ${WIN_LINK_OPTIONS})
 endif()
 
 # GoogleTest from Debian's sources, built with this compiler.
