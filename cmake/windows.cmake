@@ -1,6 +1,6 @@
 # Windows tree: UlkUsb.exe, ulktool.exe and the Win32 tests, run under Wine.
 # The C++ runtime is linked statically so each exe runs on a bare Windows.
-add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+add_compile_definitions(UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0601)
 set(WIN_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
 set(WIN_SYSTEM_LIBS setupapi hid gdiplus ddraw dxguid comctl32 comdlg32 gdi32 user32 ole32 uuid)
 
@@ -38,3 +38,8 @@ if(WIN32_TEST_SOURCES)
   target_link_options(ulk_win32_tests PRIVATE ${WIN_LINK_OPTIONS})
   target_compile_definitions(ulk_win32_tests PRIVATE ULK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 endif()
+
+# A screenshot helper for ./run and the screenshot test.
+add_executable(ulkshot ${CMAKE_SOURCE_DIR}/tests/win32/tools/ScreenshotWin32.cpp)
+target_link_libraries(ulkshot PRIVATE gdiplus gdi32 user32)
+target_link_options(ulkshot PRIVATE ${WIN_LINK_OPTIONS} -municode)
