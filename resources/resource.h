@@ -1,0 +1,129 @@
+// Resource ids of UlkUsb.exe: shared by the .rc script and the C++ code, so
+// plain #defines only (windres preprocesses this file too).
+#ifndef ULK_RESOURCE_H
+#define ULK_RESOURCE_H
+
+// --- menu and its commands
+#define IDR_MAIN_MENU 102
+#define ID_FILE_OPEN 40004
+#define ID_FILE_EXPORT_CSV 40009
+#define ID_FILE_EXPORT_XML 40016
+#define ID_FILE_EXIT 40002
+#define ID_TOOLS_DOWNLOAD_DATA 40006
+#define ID_TOOLS_DEVICE_SETTINGS 40007
+#define ID_TOOLS_CONTROL_DEVICE 40014
+#define ID_TOOLS_UPDATE_FIRMWARE 40011
+#define ID_HELP_ABOUT 40010
+
+// --- dialog templates
+#define IDD_PROGRAM_CHIP 9
+#define IDD_DOWNLOAD_DATA 101
+#define IDD_UPDATE_FIRMWARE 102
+#define IDD_ABOUT 103
+#define IDD_CONTROL_OPTIONS 104
+
+// --- string table
+#define IDS_SETS_SAVED 103
+#define IDS_SAVE_FAILED 104
+#define IDS_CSV_SAVE_FAILED 106
+#define IDS_ARE_YOU_SURE 107
+#define IDS_LOAD_FAILED 109
+#define IDS_ENTER_GROUND_ALTITUDE 110
+#define IDS_INHIBIT_LARGE 111
+#define IDS_LINES_DISABLED 112
+#define IDS_CONNECT_BATTERY 113
+#define IDS_UPDATE_DELICATE 114
+#define IDS_IMPERIAL_UNITS 115
+#define IDS_WRITE_CLEARS_DATA 116
+#define IDS_ALTITUDE_OUT_OF_RANGE 117
+#define IDS_VOLTAGE_OUT_OF_RANGE 118
+
+// --- icons and bitmap
+#define IDI_PROGRAM 105
+#define IDI_NOT_CONNECTED 109
+#define IDI_CONNECTED 110
+#define IDB_BANNER 111
+// The connection icons are shown at this size.
+#define CONNECTION_ICON_SIZE 48
+
+// --- controls every dialog shares
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+#define IDC_STATUS_BOX 1003
+#define IDC_CLOSE 1004
+// The connection icon of the download, control options and update dialogs.
+#define IDC_STATUS_ICON 1033
+
+// --- "Download Data" (101)
+#define IDC_DL_SAVE_SELECTED 1002
+#define IDC_DL_STATUS_GROUP 1005
+#define IDC_DL_READ_DATA 1006
+#define IDC_DL_SAVE_ALL 1007
+#define IDC_DL_SAVE_COMMENT 1008
+#define IDC_DL_DEVICE_DATA_GROUP 1009
+#define IDC_DL_CLEAR_DEVICE 1011
+#define IDC_DL_GENERATE_CSV 1030
+#define IDC_DL_STRIP 1031
+#define IDC_DL_LIVE_UPDATE 1032
+#define IDC_DL_COMMENT 1046
+
+// --- "Program Chip" (9)
+#define IDC_PC_WRITE_SETTINGS 1005
+#define IDC_PC_READ_SETTINGS 1006
+#define IDC_PC_STATUS_GROUP 1007
+#define IDC_PC_SETTINGS_GROUP 1008
+#define IDC_PC_A_TIME 1009
+#define IDC_PC_B_TIME 1010
+#define IDC_PC_A_ALTITUDE 1011
+#define IDC_PC_B_ALTITUDE 1012
+#define IDC_PC_A_DISABLED 1013
+#define IDC_PC_A_MODE_TIME 1014
+#define IDC_PC_A_MODE_ALTITUDE 1015
+#define IDC_PC_A_MODE_APOGEE 1016
+#define IDC_PC_B_DISABLED 1017
+#define IDC_PC_B_MODE_TIME 1018
+#define IDC_PC_B_MODE_ALTITUDE 1019
+#define IDC_PC_B_MODE_APOGEE 1020
+#define IDC_PC_A_MODE_BEFORE_APOGEE 1021
+#define IDC_PC_B_MODE_BEFORE_APOGEE 1022
+#define IDC_PC_MACH_INHIBIT 1023
+#define IDC_PC_GENERAL_GROUP 1024
+#define IDC_PC_LINE_A_GROUP 1025
+#define IDC_PC_LINE_B_GROUP 1026
+#define IDC_PC_A_DELAY 1027
+#define IDC_PC_IMPERIAL 1028
+#define IDC_PC_MACH_INHIBIT_LABEL 1029
+#define IDC_PC_METRIC 1030
+#define IDC_PC_A_MODE_PEAK_VELOCITY 1031
+#define IDC_PC_B_MODE_PEAK_VELOCITY 1032
+#define IDC_PC_B_DELAY 1033
+#define IDC_PC_MIN_BATTERY 1034
+#define IDC_PC_CALIBRATE 1035
+#define IDC_PC_SEPARATOR_1 1036
+#define IDC_PC_RESET_SETTINGS 1037
+#define IDC_PC_SEPARATOR_2 1038
+#define IDC_PC_GROUND_ALTITUDE 1039
+#define IDC_PC_GROUND_ALTITUDE_LABEL 1040
+#define IDC_PC_STATUS_ICON 1041
+#define IDC_PC_MIN_BATTERY_LABEL 1042
+#define IDC_PC_A_ON_TIME 1043
+#define IDC_PC_B_ON_TIME 1044
+
+// --- "Update Firmware" (102)
+#define IDC_UP_UPDATE 1005
+#define IDC_UP_STATUS_GROUP 1007
+
+// --- "About" (103)
+#define IDC_AB_ABOUT_GROUP 1007
+#define IDC_AB_BANNER 1038
+
+// --- "Control Options" (104)
+#define IDC_CO_STATUS_GROUP 1007
+#define IDC_CO_OPTIONS_GROUP 1008
+#define IDC_CO_EMULATE_LAUNCH 1039
+#define IDC_CO_READ_PRESSURE 1040
+#define IDC_CO_READ_VOLTAGE 1041
+#define IDC_CO_FIRE_LINES 1042
+
+#endif
