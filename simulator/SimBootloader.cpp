@@ -1,6 +1,7 @@
 #include "simulator/SimBootloader.h"
 
 #include <algorithm>
+#include <fstream>
 
 #include "simulator/SimFlightComputer.h"
 
@@ -9,7 +10,24 @@ constexpr size_t kReportSize = 65;
 constexpr uint32_t kBlockSize = 64;
 }  // namespace
 
-SimBootloader::SimBootloader(SimFlightComputer& device) : device_(device) {}
+SimBootloader::SimBootloader(SimFlightComputer& device) : device_(device) {
+  const std::string& path = device_.GetConfig().imagePath;
+  if (path.empty()) return;
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) return;  // a new device: erased flash
+  std::vector<uint8_t>& image = device_.programImage;
+  std::vector<uint8_t> stored(image.size(), 0xFF);
+  in.read(reinterpret_cast<char*>(stored.data()), static_cast<std::streamsize>(stored.size()));
+  if (!in.bad()) image = std::move(stored);
+}
+
+SimBootloader::~SimBootloader() {
+  const std::string& path = device_.GetConfig().imagePath;
+  if (path.empty() || !imageChanged_) return;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(device_.programImage.data()),
+            static_cast<std::streamsize>(device_.programImage.size()));
+}
 
 void SimBootloader::Answer(SimBus& bus, int slot, uint8_t byte1, uint8_t byte2, uint64_t delayUs) {
   std::vector<uint8_t> report(kReportSize, 0);
@@ -43,6 +61,7 @@ bool SimBootloader::OnReport(SimBus& bus, int slot, const std::vector<uint8_t>& 
         return true;
       }
       std::copy(report.begin() + 1, report.end(), image.begin() + address_);
+      imageChanged_ = true;
       Answer(bus, slot, 1);
       return true;
     }
@@ -64,6 +83,7 @@ bool SimBootloader::OnReport(SimBus& bus, int slot, const std::vector<uint8_t>& 
       return true;
     case 4:
       std::fill(device_.programImage.begin(), device_.programImage.end(), uint8_t{0xFF});
+      imageChanged_ = true;
       if (!faults.noEraseAnswer) Answer(bus, slot, 1, 0, kEraseUs);
       return true;
     default:

@@ -9,7 +9,12 @@ class SimFlightComputer;
 
 class SimBootloader {
  public:
+  // With an image file in the scenario, the programmed image is read from it
+  // at start and written back at the end when it was changed.
   explicit SimBootloader(SimFlightComputer& device);
+  ~SimBootloader();
+  SimBootloader(const SimBootloader&) = delete;
+  SimBootloader& operator=(const SimBootloader&) = delete;
   // One output report from the host; false fails the host's write.
   bool OnReport(SimBus& bus, int slot, const std::vector<uint8_t>& report);
 
@@ -25,5 +30,6 @@ class SimBootloader {
   enum class Expect { Command, Address, Data };
   Expect expect_ = Expect::Command;
   uint32_t address_ = 0;
+  bool imageChanged_ = false;
   SimFlightComputer& device_;
 };

@@ -44,6 +44,7 @@ class SimFlightComputer : public SimDeviceModel {
     double groundAltitude = 1320.0;  // metres above sea level
     std::string flights = "three";   // recorded flights (scenario word)
     uint32_t seed = 1;
+    std::string imagePath;           // the programmed image persists in this file (scenario word image=)
   };
 
   explicit SimFlightComputer(const Config& config);

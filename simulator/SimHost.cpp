@@ -64,6 +64,8 @@ std::string SimScenarioHelp() {
          "  sim:ground=METRES    ground altitude above sea level\n"
          "  sim:latency=US       time of one report on the bus in microseconds (default 1000)\n"
          "  sim:clock=virtual    do not pace in real time\n"
+         "  sim:image=FILE       the programmed firmware image is kept in FILE\n"
+         "  sim:erase-silent, sim:refuse-block=N, sim:unplug-at-block=N   bootloader faults\n"
          "  words combine with commas: sim:two,bootloader\n";
 }
 
@@ -80,6 +82,7 @@ bool ParseNumber(const std::string& text, long& value) {
 
 std::shared_ptr<SimHost> MakeSimHost(const std::string& scenario, std::string& error) {
   SimFlightComputer::Config config;
+  SimFaults faults;
   int count = 1;
   bool held = false;
   bool realTime = true;
@@ -113,6 +116,14 @@ std::shared_ptr<SimHost> MakeSimHost(const std::string& scenario, std::string& e
       config.groundAltitude = static_cast<double>(number);
     } else if (key == "latency" && numeric && number >= 0 && number <= 1000000) {
       latency = number;
+    } else if (key == "image" && !value.empty()) {
+      config.imagePath = value;
+    } else if (key == "erase-silent" && eq == std::string::npos) {
+      faults.noEraseAnswer = true;
+    } else if (key == "refuse-block" && numeric && number >= 0 && number < 2048) {
+      faults.refuseBlock = static_cast<int>(number);
+    } else if (key == "unplug-at-block" && numeric && number >= 0 && number < 2048) {
+      faults.removeAtBlock = static_cast<int>(number);
     } else if (key == "clock" && (value == "virtual" || value == "real")) {
       realTime = value == "real";
     } else if ((key == "empty" || key == "full" || key == "glitch" || key == "three") && eq == std::string::npos) {
@@ -130,6 +141,7 @@ std::shared_ptr<SimHost> MakeSimHost(const std::string& scenario, std::string& e
     SimFlightComputer::Config c = config;
     c.seed = config.seed + static_cast<uint32_t>(i);
     auto device = std::make_shared<SimFlightComputer>(c);
+    device->faults = faults;
     uint16_t product = c.startInBootloader ? 1 : 2;
     uint16_t version = c.startInBootloader ? c.bootloaderVersion : c.applicationVersion;
     int slot = bus->AddSlot(SimDevicePath(i + 1, product), product, version, device);
