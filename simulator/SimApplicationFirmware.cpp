@@ -105,6 +105,7 @@ void SimApplicationFirmware::Command(SimBus& bus, int slot, uint16_t argument, u
       return;
     case 11: {
       Reply(bus, slot, 0, kCompletion);
+      if (device_.answerEnded) return;  // a device that hangs does not restart either
       SimFlightComputer* device = &device_;
       bus.Schedule(bus.replyLatencyUs + kBootloaderLeaveUs, [device, slot](SimBus& b) {
         device->Restart(b, slot, true, kBootloaderArriveUs);

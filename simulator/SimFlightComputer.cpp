@@ -1,5 +1,7 @@
 #include "simulator/SimFlightComputer.h"
 
+#include <algorithm>
+
 #include "simulator/SimApplicationFirmware.h"
 #include "simulator/SimBootloader.h"
 #include "simulator/SimFlightModel.h"
@@ -19,19 +21,32 @@ SimFlightComputer::~SimFlightComputer() = default;
 
 bool SimFlightComputer::OnOutputReport(SimBus& bus, int slot, const std::vector<uint8_t>& report) {
   if (writesSeen++ == faults.failWriteAt) return false;
+  answerEnded = false;
   return inBootloader_ ? bootloader_->OnReport(bus, slot, report) : application_->OnReport(bus, slot, report);
 }
 
 void SimFlightComputer::Reply(SimBus& bus, int slot, std::vector<uint8_t> report, uint64_t delayUs) {
+  if (answerEnded) return;
   int n = repliesSent++;
-  if (n == faults.noReplyAt) return;
+  if (n == faults.noReplyAt) {
+    answerEnded = true;
+    return;
+  }
   if (n == faults.removeAt) {
-    bus.Unplug(slot);
+    // Leaves when this reply would have gone out, after the ones before it.
+    const auto& input = bus.Slot(slot).input;
+    uint64_t now = bus.Now();
+    uint64_t at = (input.empty() ? now : std::max(now, input.back().first)) + bus.replyLatencyUs + delayUs + 1;
+    bus.Schedule(at - now, [slot](SimBus& b) { b.Unplug(slot); });
+    answerEnded = true;
     return;
   }
   if (report.size() == 4) {
     if (n == faults.codeAt) report[3] = faults.replyCode;
-    if (n == faults.prematureCompletionAt) report = {0, 0, 0, 5};
+    if (n == faults.prematureCompletionAt) {
+      report = {0, 0, 0, 5};
+      answerEnded = true;
+    }
   }
   bus.QueueReport(slot, std::move(report), delayUs);
 }

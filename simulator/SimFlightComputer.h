@@ -23,6 +23,8 @@ inline constexpr std::array<uint8_t, 22> kSimDefaultSettings = {0x01, 0x3C, 0x00
 // Faults injected into the exchanges, counted per device from its start
 // (tests that aim at one exchange count from repliesSent / writesSeen).
 struct SimFaults {
+  // A reply that is not sent, or a completion sent early, ends the device's
+  // answer: nothing more is sent until the host writes again.
   int noReplyAt = -1;              // reply number n (from 0) is never sent
   int codeAt = -1;                 // reply number n carries replyCode instead of its own code
   uint8_t replyCode = 0;
@@ -66,6 +68,7 @@ class SimFlightComputer : public SimDeviceModel {
   SimFaults faults;
   int repliesSent = 0;
   int writesSeen = 0;
+  bool answerEnded = false;  // set by the faults above, cleared by the host's next write
 
   // Hardware state, kept across restarts.
   std::array<uint8_t, 22> settingsStore{};
