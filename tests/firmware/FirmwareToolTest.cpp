@@ -1,0 +1,141 @@
+// ulktool's firmware commands, run as the user runs them.
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "tests/firmware/FirmwareFixture.h"
+
+namespace {
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+ToolRun RunTool(const ScratchDir& dir, const std::string& args) {
+  const std::string errPath = dir.Path("stderr.txt");
+  const std::string command = std::string(ULKTOOL_PATH) + " " + args + " 2>" + errPath;
+  ToolRun run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
+  int wait = pclose(pipe);
+  run.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+  std::vector<uint8_t> err = ReadBytes(errPath);
+  run.err.assign(err.begin(), err.end());
+  return run;
+}
+
+TEST(FirmwareToolTest, PackAndUpdateProgramTheDeviceFromItsApplicationFirmware) {
+  ScratchDir dir;
+  std::vector<uint8_t> image = PatternImage(1000);
+  std::fill_n(image.begin() + 64, 64, uint8_t{0xFF});
+  WriteBytes(dir.Path("image.bin"), image);
+
+  ToolRun pack = RunTool(dir, "firmware pack " + dir.Path("image.bin") + " " + dir.Path("a.dat") +
+                                  " --firmware-version 0x0401");
+  ASSERT_EQ(pack.status, 0) << pack.err;
+  ToolRun info = RunTool(dir, "firmware info " + dir.Path("a.dat"));
+  EXPECT_EQ(info.status, 0);
+  EXPECT_EQ(info.out,
+            "File version: 1.00\nRequired bootloader version: 4.00\nFirmware version: 4.01\nLength: 1000\n"
+            "Blocks: 0 to 15, 15 programmed (0, 2-15)\n");
+
+  ToolRun update =
+      RunTool(dir, "--device sim:clock=virtual,image=" + dir.Path("flash.bin") + " update " + dir.Path("a.dat"));
+  EXPECT_EQ(update.status, 0) << update.err;
+  EXPECT_EQ(update.out,
+            "Updating firmware...\n10%\n20%\n30%\n40%\n50%\n60%\n70%\n80%\n90%\n100%\n"
+            "New firmware version: 4.01\nFirmware updated successfully.\n");
+  EXPECT_EQ(update.err,
+            "Device found, but is not in bootloader mode.\n"
+            "Device connected in bootloader mode.\nDevice bootloader version: 4.00\n");
+  // The simulated device kept what it was given: the packed image over erased flash.
+  image.resize(kFirmwareImageSize, 0xFF);
+  EXPECT_EQ(ReadBytes(dir.Path("flash.bin")), image);
+}
+
+struct ToolCase {
+  const char* name;
+  const char* scenario;
+  const char* packOptions;  // nullptr: the file is written by hand
+  std::vector<uint8_t> rawFile;
+  int status;
+  std::string lines;  // between "Updating firmware..." and "Failed to update firmware."
+};
+
+TEST(FirmwareToolTest, EveryFailureIsToldWithItsLines) {
+  const std::string removed =
+      "This was most likely caused by prematurely removing the device.\nPlease reconnect and try again.\n";
+  std::vector<uint8_t> wrongMagic = FirmwareHeader();
+  wrongMagic[0] = 0;
+  std::vector<uint8_t> truncated = FirmwareHeader();
+  truncated.resize(5000, 0x4D);
+  const ToolCase cases[] = {
+      {"no file", "", nullptr, {}, 1, "The file could not be opened.\n"},
+      {"not a firmware file", "", nullptr, wrongMagic, 1, "This is not a valid firmware file.\n"},
+      {"length past the image", "", "--firmware-version 0x0401 --length 131073", {}, 1,
+       "This is not a valid firmware file.\n"},
+      {"format 1.01", "", "--firmware-version 0x0401 --format-version 0x0101", {}, 1,
+       "Incorrect file version.\nFile version: 1.01\nExpected version: 1.00\n"},
+      {"firmware 5.00", "", "--firmware-version 0x0500", {}, 1,
+       "The firmware version is not intended for use with this software version.\n"
+       "New firmware version: 5.00\nExpected version: 4.00\n"},
+      {"bootloader 4.10", "", "--firmware-version 0x0401 --bootloader-version 0x0410", {}, 1,
+       "The firmware version is not intended for use with this bootloader version.\n"
+       "Your device bootloader version: 4.00\nExpected version: 4.10\n"},
+      {"hardware 3.00", ",hardware-version=0x0300", "--firmware-version 0x0401", {}, 1,
+       "The firmware version is not intended for use with your hardware version.\n"
+       "Your hardware version: 3.00\nExpected version: 4.00\n"},
+      {"erase not answered", ",erase-silent", "--firmware-version 0x0401", {}, 1,
+       "There was a timeout on a read operation.\n" + removed},
+      {"removed while programming", ",unplug-at-block=0", "--firmware-version 0x0401", {}, 1,
+       "There was a timeout on a read operation.\n" + removed},
+      {"block refused", ",refuse-block=0", "--firmware-version 0x0401", {}, 1,
+       "There was a protocol error.\n" + removed},
+      {"file ends early", "", nullptr, truncated, 1, "There was a protocol error.\n" + removed},
+  };
+  for (const ToolCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    if (c.packOptions) {
+      WriteBytes(dir.Path("image.bin"), PatternImage(500));
+      ASSERT_EQ(RunTool(dir, "firmware pack " + dir.Path("image.bin") + " " + dir.Path("f.dat") + " " +
+                                 c.packOptions)
+                    .status,
+                0);
+    } else if (!c.rawFile.empty()) {
+      WriteBytes(dir.Path("f.dat"), c.rawFile);
+    }
+    ToolRun run = RunTool(dir, std::string("--device sim:clock=virtual") + c.scenario + " update " + dir.Path("f.dat"));
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.out, "Updating firmware...\n" + c.lines + "Failed to update firmware.\n");
+  }
+}
+
+TEST(FirmwareToolTest, NoBootloaderToReach) {
+  ScratchDir dir;
+  const std::pair<const char*, const char*> cases[] = {
+      {"version=0x0310", "Device found, but is not in bootloader mode.\n"},
+      {"bootloader,bootloader-version=0x0300", "Device found in bootloader mode, but has incompatible"},
+  };
+  for (const auto& [scenario, told] : cases) {
+    SCOPED_TRACE(scenario);
+    ToolRun run = RunTool(dir, std::string("--device sim:clock=virtual,") + scenario + " update " + dir.Path("f.dat"));
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, "Altimeter not found. Make sure it is properly connected to the PC.\n");
+    EXPECT_EQ(run.err.rfind(told, 0), 0u) << run.err;
+  }
+}
+
+TEST(FirmwareToolTest, LeaveBootloaderSendsTheDeviceBack) {
+  ScratchDir dir;
+  EXPECT_EQ(RunTool(dir, "--device sim:clock=virtual,bootloader leave-bootloader").status, 0);
+  ToolRun none = RunTool(dir, "--device sim:clock=virtual leave-bootloader");
+  EXPECT_EQ(none.status, 3);
+  EXPECT_EQ(RunTool(dir, "firmware pack only-one-argument").status, 2);
+}
+
+}  // namespace
