@@ -15,6 +15,7 @@
 #include "settings/SettingsRecord.h"
 
 class PlotCanvas;
+struct PlotPen;
 
 enum ConnectResult : int {
   Connected = 1,
@@ -147,6 +148,9 @@ class CAltimeter : public CHidDevice {
   int MapY(double value) const;
   void RenderPlot(PlotCanvas& canvas);
   void RenderLivePlot(PlotCanvas& canvas);
+  void DrawSeries(PlotCanvas& canvas, const PlotPen& pen, const std::vector<double>& series) const;
+  void DrawLineStateBars(PlotCanvas& canvas) const;
+  void DrawLabel(PlotCanvas& canvas, const std::wstring& text, int x, int y, uint32_t brush) const;
 
   // --- bootloader (firmware/)
   UpdateResult UpdateFirmware(UpdateProgress* dialog, const std::wstring& path, uint16_t& formatVersion,
