@@ -1,0 +1,184 @@
+#include "device/ConnectionRoutines.h"
+
+#include <utility>
+
+#include "device/TraceLog.h"
+#include "resources/resource.h"
+
+namespace {
+
+const wchar_t kPleaseEnsure[] =
+    L"Please ensure it is not being used by another application.\r\n"
+    L"Removing the device and re-attaching it should correct this.\r\n";
+
+// The mode change was asked for; whether the channel took the request shows
+// when the device arrives in the other mode.
+void SendIntoBootloader(CAltimeter& altimeter) { altimeter.EnterBootloader(); }
+
+}  // namespace
+
+ConnectResult ConnectNormalDevice(CAltimeter& altimeter, StatusSink& status) {
+  uint16_t version = 0;
+  const ConnectResult result = altimeter.Connect(&version, false);
+  switch (result) {
+    case CannotOpen:
+      status.AppendStatus(std::wstring(L"Device found. Unable to connect to device.\r\n") + kPleaseEnsure);
+      break;
+    case NotFound:
+      altimeter.Connect(&version, true);
+      if (altimeter.IsOpen() && altimeter.bootloaderMode) {
+        altimeter.Close();
+        altimeter.cancelRequested = false;
+        altimeter.bootloaderMode = false;
+        status.AppendStatus(L"Device found, but is in bootloader mode.\r\n");
+        // Opens the bootloader itself; its arrival in normal mode reconnects.
+        altimeter.LeaveBootloader();
+      } else {
+        status.AppendStatus(L"Device not found.\r\n");
+      }
+      break;
+    case IncompatibleVersion:
+      status.AppendStatus(L"Device found, but has incompatible firmware version.\r\n");
+      status.AppendStatus(L"Current device firmware version: " + FormatVersion(version) + L"\r\n");
+      status.AppendStatus(L"Required device firmware version: " + FormatVersion(kRequiredVersion) + L"\r\n");
+      break;
+    case Connected:
+      status.AppendStatus(L"Device Connected.\r\n");
+      status.AppendStatus(L"Current device firmware version: " + FormatVersion(version) + L"\r\n");
+      break;
+  }
+  return result;
+}
+
+ConnectResult ConnectBootloaderDevice(CAltimeter& altimeter, StatusSink& status) {
+  uint16_t version = 0;
+  const ConnectResult result = altimeter.Connect(&version, true);
+  switch (result) {
+    case CannotOpen:
+      status.AppendStatus(std::wstring(L"Device found in bootloader mode. Unable to connect to device.\r\n") +
+                          kPleaseEnsure);
+      break;
+    case IncompatibleVersion:
+      status.AppendStatus(L"Device found in bootloader mode, but has incompatible bootloader version.\r\n");
+      status.AppendStatus(L"Current device bootloader version: " + FormatVersion(version) + L"\r\n");
+      status.AppendStatus(L"Required device bootloader version: " + FormatVersion(kRequiredVersion) + L"\r\n");
+      break;
+    case Connected:
+      status.AppendStatus(L"Device connected in bootloader mode.\r\n");
+      status.AppendStatus(L"Device bootloader version: " + FormatVersion(version) + L"\r\n");
+      break;
+    case NotFound: {
+      const ConnectResult second = altimeter.Connect(&version, false);
+      if (second == IncompatibleVersion && altimeter.bootloaderMode) {
+        // Left over from a bootloader that is gone: forget it quietly.
+        altimeter.Close();
+        altimeter.cancelRequested = false;
+        altimeter.bootloaderMode = false;
+      } else if (second == IncompatibleVersion) {
+        status.AppendStatus(L"Device found, but is not in bootloader mode.\r\n");
+        // Connect leaves an incompatible firmware closed and unassigned; open
+        // it just for the request, since an old firmware is what gets updated.
+        std::vector<CHidDevice> present = CHidDevice::FindDevices(kApplicationProductId, 0, 0);
+        if (!present.empty()) {
+          altimeter.AssignDevice(present.front());
+          if (altimeter.Open()) SendIntoBootloader(altimeter);
+          altimeter.Close();
+        }
+      } else if (altimeter.IsOpen() && !altimeter.bootloaderMode) {
+        status.AppendStatus(L"Device found, but is not in bootloader mode.\r\n");
+        // The channel stays open until the device's removal closes it.
+        SendIntoBootloader(altimeter);
+      } else {
+        status.AppendStatus(L"Device not found.\r\n");
+      }
+      break;
+    }
+  }
+  return result;
+}
+
+int ConnectionIconId(const CAltimeter& altimeter) { return altimeter.IsOpen() ? IDI_CONNECTED : IDI_NOT_CONNECTED; }
+
+ConnectionGuard::ConnectionGuard(CAltimeter& altimeter, Action connect, Action refresh)
+    : altimeter_(altimeter), connect_(std::move(connect)), refresh_(std::move(refresh)) {}
+
+void ConnectionGuard::WorkerStarted() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  workerRunning_ = true;
+}
+
+void ConnectionGuard::WorkerEnded() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  workerRunning_ = false;
+  // A connect under way (it may have started this worker) picks up the rest itself.
+  if (running_) return;
+  RunPending(lock);
+}
+
+bool ConnectionGuard::WorkerRunning() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return workerRunning_;
+}
+
+bool ConnectionGuard::OnArrival() { return Request(Work::Connect); }
+
+bool ConnectionGuard::OnRemoval() { return Request(Work::Close); }
+
+void ConnectionGuard::Stop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = true;
+  pending_ = Work::None;
+}
+
+bool ConnectionGuard::Request(Work work) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (stopped_) return false;
+  if (workerRunning_ || running_) {
+    if (work > pending_) pending_ = work;
+    return false;
+  }
+  running_ = true;
+  lock.unlock();
+  Run(work);
+  lock.lock();
+  running_ = false;
+  // Events told from another thread meanwhile, or a worker that the connect
+  // started and that has already ended.
+  RunPending(lock);
+  return true;
+}
+
+void ConnectionGuard::RunPending(std::unique_lock<std::mutex>& lock) {
+  while (pending_ != Work::None && !workerRunning_ && !stopped_) {
+    const Work work = pending_;
+    pending_ = Work::None;
+    running_ = true;
+    lock.unlock();
+    Run(work);
+    if (refresh_) refresh_();
+    lock.lock();
+    running_ = false;
+  }
+}
+
+void ConnectionGuard::Run(Work work) {
+  if (work == Work::Connect) {
+    if (connect_) connect_();
+  } else if (work == Work::Close) {
+    altimeter_.Close();
+  }
+}
+
+void OnDeviceChange(uint32_t event, const DeviceNotification& notification, CAltimeter& altimeter,
+                    StatusSink& status, ConnectionGuard& guard) {
+  TraceLog << "Device Change." << std::endl;
+  if (event == kDeviceArrival) {
+    // Any HID arrival may be the device coming back in another mode.
+    guard.OnArrival();
+  } else if (event == kDeviceRemoveComplete) {
+    if (altimeter.MatchesNotification(notification)) {
+      status.AppendStatus(L"Device disconnected.\r\n");
+      guard.OnRemoval();
+    }
+  }
+}

@@ -1,0 +1,305 @@
+#include <cwctype>
+#include <future>
+#include <thread>
+
+#include "device/ConnectionRoutines.h"
+#include "resources/resource.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+struct RecordingSink : StatusSink {
+  void AppendStatus(const std::wstring& line) override { lines.push_back(line); }
+  Lines lines;
+};
+
+const wchar_t kPleaseEnsure[] =
+    L"Please ensure it is not being used by another application.\r\n"
+    L"Removing the device and re-attaching it should correct this.\r\n";
+
+struct RoutineCase {
+  const char* scenario;  // "-" = nothing on the bus
+  Lines lines;
+  ConnectResult result;
+  bool open;
+  bool bootloaderMode;
+  uint16_t productAfterwards;  // on the bus once the device had time to change mode
+};
+
+class ConnectionRoutinesTest : public SimTest {
+ protected:
+  // Arrivals and removals that the bus tells while the virtual time passes.
+  void WatchBus() {
+    host->SetDeviceChangeSink([this](uint32_t event, const DeviceNotification& n) {
+      std::lock_guard<std::mutex> lock(noteMutex);
+      notes.emplace_back(event, n);
+    });
+  }
+  // In steps, since the device schedules its next stage when the last one runs.
+  void PassTime(uint32_t ms) {
+    for (uint32_t t = 0; t < ms; t += 100) host->Sleep(100);
+  }
+  uint16_t ProductOnBus(int slot = 0) {
+    std::lock_guard<std::recursive_mutex> lock(Bus().Mutex());
+    return Bus().Slot(slot).present ? Bus().Slot(slot).attributes.productId : 0;
+  }
+  void EmptyBus() {
+    std::lock_guard<std::recursive_mutex> lock(Bus().Mutex());
+    for (size_t i = 0; i < Bus().SlotCount(); ++i) Bus().Unplug(static_cast<int>(i));
+    Bus().Pump();
+  }
+
+  void RunCases(const std::vector<RoutineCase>& cases, bool bootloaderRoutine) {
+    for (const RoutineCase& c : cases) {
+      SCOPED_TRACE(c.scenario);
+      UseScenario(c.scenario == std::string("-") ? "" : c.scenario);
+      if (c.scenario == std::string("-")) EmptyBus();
+      CAltimeter altimeter;
+      RecordingSink sink;
+      ConnectResult result =
+          bootloaderRoutine ? ConnectBootloaderDevice(altimeter, sink) : ConnectNormalDevice(altimeter, sink);
+      EXPECT_EQ(result, c.result);
+      EXPECT_EQ(sink.lines, c.lines);
+      EXPECT_EQ(altimeter.IsOpen(), c.open);
+      EXPECT_EQ(altimeter.bootloaderMode.load(), c.bootloaderMode);
+      EXPECT_EQ(ConnectionIconId(altimeter), c.open ? IDI_CONNECTED : IDI_NOT_CONNECTED);
+      altimeter.Close();
+      PassTime(5000);
+      EXPECT_EQ(ProductOnBus(), c.productAfterwards);
+    }
+  }
+
+  std::mutex noteMutex;
+  std::vector<std::pair<uint32_t, DeviceNotification>> notes;
+};
+
+TEST_F(ConnectionRoutinesTest, NormalRoutineLinesForEachOutcome) {
+  RunCases(
+           {
+               {"", {L"Device Connected.\r\n", L"Current device firmware version: 4.05\r\n"}, Connected, true, false, 2},
+               {"version=0x0310",
+                {L"Device found, but has incompatible firmware version.\r\n",
+                 L"Current device firmware version: 3.10\r\n", L"Required device firmware version: 4.00\r\n"},
+                IncompatibleVersion, false, false, 2},
+               {"held", {std::wstring(L"Device found. Unable to connect to device.\r\n") + kPleaseEnsure}, CannotOpen,
+                false, false, 2},
+               // A compatible bootloader is told to leave and comes back as the application firmware.
+               {"bootloader", {L"Device found, but is in bootloader mode.\r\n"}, NotFound, false, false, 2},
+               {"bootloader,bootloader-version=0x0300", {L"Device not found.\r\n"}, NotFound, false, false, 1},
+               {"-", {L"Device not found.\r\n"}, NotFound, false, false, 0},
+           },
+           false);
+}
+
+TEST_F(ConnectionRoutinesTest, BootloaderRoutineLinesForEachOutcome) {
+  const Lines notInBootloader = {L"Device found, but is not in bootloader mode.\r\n"};
+  RunCases(
+           {
+               {"bootloader",
+                {L"Device connected in bootloader mode.\r\n", L"Device bootloader version: 4.00\r\n"},
+                Connected, true, true, 1},
+               {"bootloader,bootloader-version=0x0300",
+                {L"Device found in bootloader mode, but has incompatible bootloader version.\r\n",
+                 L"Current device bootloader version: 3.00\r\n", L"Required device bootloader version: 4.00\r\n"},
+                IncompatibleVersion, false, false, 1},
+               {"bootloader,held",
+                {std::wstring(L"Device found in bootloader mode. Unable to connect to device.\r\n") + kPleaseEnsure},
+                CannotOpen, false, false, 1},
+               // The firmware is sent into the bootloader; the channel stays open until its removal.
+               {"", notInBootloader, NotFound, true, false, 1},
+               // An incompatible firmware is opened for the request, then closed again.
+               {"version=0x0310", notInBootloader, NotFound, false, false, 1},
+               {"-", {L"Device not found.\r\n"}, NotFound, false, false, 0},
+           },
+           true);
+}
+
+TEST_F(ConnectionRoutinesTest, StaleBootloaderModeWithIncompatibleFirmwareIsClearedQuietly) {
+  UseScenario("version=0x0310");
+  Alt().bootloaderMode = true;
+  Alt().cancelRequested = true;
+  RecordingSink sink;
+  EXPECT_EQ(ConnectBootloaderDevice(Alt(), sink), NotFound);
+  EXPECT_TRUE(sink.lines.empty());
+  EXPECT_FALSE(Alt().IsOpen());
+  EXPECT_FALSE(Alt().bootloaderMode);
+  EXPECT_FALSE(Alt().cancelRequested);
+  PassTime(5000);
+  EXPECT_EQ(ProductOnBus(), 2);  // nothing was sent
+}
+
+// The arrival that the routine waits for reconnects, in both directions.
+TEST_F(ConnectionRoutinesTest, DeviceSentToTheOtherModeReconnectsOnArrival) {
+  for (bool toNormal : {true, false}) {
+    SCOPED_TRACE(toNormal ? "bootloader leaves" : "firmware enters the bootloader");
+    UseScenario(toNormal ? "bootloader" : "");
+    notes.clear();
+    WatchBus();
+    CAltimeter altimeter;
+    RecordingSink sink;
+    auto routine = [&] {
+      toNormal ? ConnectNormalDevice(altimeter, sink) : ConnectBootloaderDevice(altimeter, sink);
+    };
+    ConnectionGuard guard(altimeter, routine);
+    routine();
+    PassTime(5000);
+    std::vector<std::pair<uint32_t, DeviceNotification>> told;
+    {
+      std::lock_guard<std::mutex> lock(noteMutex);
+      told = notes;
+    }
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0].first, kDeviceRemoveComplete);
+    EXPECT_EQ(told[1].first, kDeviceArrival);
+    sink.lines.clear();
+    for (const auto& [event, note] : told) OnDeviceChange(event, note, altimeter, sink, guard);
+    const Lines expected =
+        toNormal ? Lines{L"Device disconnected.\r\n", L"Device Connected.\r\n",
+                         L"Current device firmware version: 4.05\r\n"}
+                 : Lines{L"Device disconnected.\r\n", L"Device connected in bootloader mode.\r\n",
+                         L"Device bootloader version: 4.00\r\n"};
+    EXPECT_EQ(sink.lines, expected);
+    EXPECT_TRUE(altimeter.IsOpen());
+    EXPECT_EQ(altimeter.bootloaderMode.load(), !toNormal);
+    host->SetDeviceChangeSink({});
+  }
+}
+
+TEST_F(ConnectionRoutinesTest, RemovalOfAnotherDeviceAppendsNothingAndAnyArrivalReconnects) {
+  RecordingSink sink;
+  ConnectionGuard guard(Alt(), [&] { ConnectNormalDevice(Alt(), sink); });
+  ASSERT_EQ(ConnectNormalDevice(Alt(), sink), Connected);
+  sink.lines.clear();
+  const HidHandle before = Alt().readHandle;
+  TraceCapture trace;
+
+  DeviceNotification other{kDevTypDeviceInterface, SimDevicePath(7, 2)};
+  OnDeviceChange(kDeviceRemoveComplete, other, Alt(), sink, guard);
+  OnDeviceChange(kDeviceRemoveComplete, DeviceNotification{2, Alt().devicePath}, Alt(), sink, guard);
+  OnDeviceChange(0x0007, other, Alt(), sink, guard);  // DBT_DEVNODES_CHANGED
+  EXPECT_TRUE(sink.lines.empty());
+  EXPECT_EQ(Alt().readHandle, before);
+
+  OnDeviceChange(kDeviceArrival, other, Alt(), sink, guard);
+  EXPECT_EQ(sink.lines, (Lines{L"Device Connected.\r\n", L"Current device firmware version: 4.05\r\n"}));
+  EXPECT_TRUE(Alt().IsOpen());
+  EXPECT_NE(Alt().readHandle, before);
+
+  sink.lines.clear();
+  DeviceNotification ours{kDevTypDeviceInterface, Alt().devicePath};
+  for (wchar_t& c : ours.name) c = static_cast<wchar_t>(std::towupper(c));  // Windows may change the case
+  OnDeviceChange(kDeviceRemoveComplete, ours, Alt(), sink, guard);
+  EXPECT_EQ(sink.lines, Lines{L"Device disconnected.\r\n"});
+  EXPECT_FALSE(Alt().IsOpen());
+  int changes = 0;
+  for (const std::string& line : trace.Lines()) changes += line == "Device Change.";
+  EXPECT_EQ(changes, 5);
+}
+
+// A guard with counters in place of a dialog's routines.
+struct GuardFixture {
+  explicit GuardFixture(CAltimeter& a)
+      : guard(a, [this] { ++connects; if (onConnect) onConnect(); }, [this] { ++refreshes; }) {}
+  int connects = 0;
+  int refreshes = 0;
+  std::function<void()> onConnect;
+  ConnectionGuard guard;
+};
+
+TEST_F(ConnectionRoutinesTest, GuardRunsAtOnceWhenIdleAndOnceAfterTheWorker) {
+  GuardFixture f(Alt());
+  EXPECT_TRUE(f.guard.OnArrival());
+  EXPECT_EQ(f.connects, 1);
+  EXPECT_EQ(f.refreshes, 0);  // the dialog refreshes after an immediate run itself
+
+  f.guard.WorkerStarted();
+  EXPECT_FALSE(f.guard.OnArrival());
+  EXPECT_FALSE(f.guard.OnArrival());
+  EXPECT_FALSE(f.guard.OnRemoval());
+  EXPECT_EQ(f.connects, 1);
+  f.guard.WorkerEnded();
+  EXPECT_EQ(f.connects, 2);  // both arrivals and the removal: one connect
+  EXPECT_EQ(f.refreshes, 1);
+  f.guard.WorkerEnded();
+  EXPECT_EQ(f.connects, 2);
+}
+
+TEST_F(ConnectionRoutinesTest, GuardDefersTheCloseOfARemovedDeviceUntilTheWorkerEnds) {
+  ASSERT_EQ(Alt().Connect(nullptr, false), Connected);
+  GuardFixture f(Alt());
+  f.guard.WorkerStarted();
+  EXPECT_FALSE(f.guard.OnRemoval());
+  EXPECT_TRUE(Alt().IsOpen());
+  f.guard.WorkerEnded();
+  EXPECT_FALSE(Alt().IsOpen());
+  EXPECT_EQ(f.connects, 0);
+  EXPECT_EQ(f.refreshes, 1);
+}
+
+// The settings dialog's connect routine starts a read: arrivals meanwhile wait for it.
+TEST_F(ConnectionRoutinesTest, GuardWaitsForAWorkerThatTheConnectStarted) {
+  GuardFixture f(Alt());
+  f.onConnect = [&] {
+    if (f.connects == 1) {
+      f.guard.WorkerStarted();
+      EXPECT_FALSE(f.guard.OnArrival());
+    }
+  };
+  EXPECT_TRUE(f.guard.OnArrival());
+  EXPECT_EQ(f.connects, 1);
+  EXPECT_TRUE(f.guard.WorkerRunning());
+  f.guard.WorkerEnded();
+  EXPECT_EQ(f.connects, 2);
+}
+
+TEST_F(ConnectionRoutinesTest, StoppedGuardRunsNothing) {
+  GuardFixture f(Alt());
+  f.guard.WorkerStarted();
+  f.guard.OnArrival();
+  f.guard.Stop();
+  f.guard.WorkerEnded();
+  EXPECT_FALSE(f.guard.OnArrival());
+  EXPECT_EQ(f.connects, 0);
+}
+
+// A real worker thread holds the channel; the arrival's reconnect waits for it
+// and then runs on the worker's thread as its last step.
+TEST_F(ConnectionRoutinesTest, ArrivalDuringAWorkerDoesNotReconnectUnderIt) {
+  RecordingSink sink;
+  std::mutex sinkMutex;
+  struct LockedSink : StatusSink {
+    LockedSink(RecordingSink& s, std::mutex& m) : sink(s), mutex(m) {}
+    void AppendStatus(const std::wstring& line) override {
+      std::lock_guard<std::mutex> lock(mutex);
+      sink.AppendStatus(line);
+    }
+    RecordingSink& sink;
+    std::mutex& mutex;
+  } locked(sink, sinkMutex);
+  ConnectionGuard guard(Alt(), [&] { ConnectNormalDevice(Alt(), locked); });
+  ASSERT_EQ(ConnectNormalDevice(Alt(), locked), Connected);
+  const HidHandle before = Alt().readHandle;
+
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<HidHandle> handleSeen;
+  std::future<HidHandle> seen = handleSeen.get_future();
+  guard.WorkerStarted();
+  std::thread worker([&] {
+    released.wait();
+    handleSeen.set_value(Alt().readHandle);
+    EXPECT_EQ(Alt().ReadSettings(), Ok);
+    guard.WorkerEnded();
+  });
+  OnDeviceChange(kDeviceArrival, DeviceNotification{kDevTypDeviceInterface, L"other"}, Alt(), locked, guard);
+  release.set_value();
+  EXPECT_EQ(seen.get(), before);
+  worker.join();
+  EXPECT_TRUE(Alt().IsOpen());
+  EXPECT_NE(Alt().readHandle, before);
+  EXPECT_EQ(sink.lines.size(), 4u);
+}
+
+}  // namespace
