@@ -162,8 +162,11 @@ class ExecHost : public HidHost {
       if (line.rfind("HID ", 0) == 0 && line.size() == 18 &&
           std::sscanf(line.c_str(), "HID %4x %4x %4x%c", &vendor, &product, &version, &extra) == 3) {
         std::wstring path;
+        bool first = false;
         {
           std::lock_guard<std::mutex> lock(mutex_);
+          first = !seenDevice_;
+          seenDevice_ = true;
           if (present_) Unplug();
           attributes_.vendorId = static_cast<uint16_t>(vendor);
           attributes_.productId = static_cast<uint16_t>(product);
@@ -172,7 +175,8 @@ class ExecHost : public HidHost {
           path = Path();
           changed_.notify_all();
         }
-        Tell(kDeviceArrival, path);
+        // The first one was there before the program looked: no arrival to tell.
+        if (!first) Tell(kDeviceArrival, path);
         continue;
       }
       if (line == "UNPLUG") {
@@ -217,6 +221,7 @@ class ExecHost : public HidHost {
   std::condition_variable changed_;
   bool present_ = false;
   bool ended_ = false;
+  bool seenDevice_ = false;
   uint64_t generation_ = 0;
   HidAttributes attributes_;
   std::deque<std::vector<uint8_t>> input_;

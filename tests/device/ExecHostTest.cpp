@@ -1,5 +1,7 @@
 #include "device/ExecHost.h"
 
+#include <condition_variable>
+
 #include "tests/TestSupport.h"
 
 namespace {
@@ -13,11 +15,12 @@ class ExecHostTest : public ::testing::Test {
     InstallHidHost(host);
   }
   void TearDown() override { InstallHidHost(nullptr); }
+  // Before the host: the device process starts talking as soon as it runs.
+  TraceCapture trace;
   std::shared_ptr<HidHost> host;
 };
 
 TEST_F(ExecHostTest, ExternalDeviceConnectsAndAnswersCommands) {
-  TraceCapture trace;
   CAltimeter altimeter;
   uint16_t version = 0;
   ASSERT_EQ(altimeter.Connect(&version, false), Connected);
@@ -35,9 +38,11 @@ TEST_F(ExecHostTest, ExternalDeviceConnectsAndAnswersCommands) {
 TEST_F(ExecHostTest, UnplugFailsTheChannelAndIsTold) {
   std::vector<std::pair<uint32_t, std::wstring>> told;
   std::mutex m;
+  std::condition_variable toldOne;
   host->SetDeviceChangeSink([&](uint32_t event, const DeviceNotification& n) {
     std::lock_guard<std::mutex> lock(m);
     told.emplace_back(event, n.name);
+    toldOne.notify_all();
   });
   CAltimeter altimeter;
   ASSERT_EQ(altimeter.Connect(nullptr, false), Connected);
@@ -46,6 +51,11 @@ TEST_F(ExecHostTest, UnplugFailsTheChannelAndIsTold) {
   EXPECT_FALSE(altimeter.ReceiveReply(value, nullptr, 3000));
   EXPECT_FALSE(altimeter.SendCommand(0, 1));
   EXPECT_TRUE(CHidDevice::FindDevices(2, 0, 0).empty());
+  {
+    // The removal is told from the host's reading thread.
+    std::unique_lock<std::mutex> lock(m);
+    toldOne.wait_for(lock, std::chrono::seconds(5), [&] { return !told.empty(); });
+  }
   host->SetDeviceChangeSink(nullptr);
   std::lock_guard<std::mutex> lock(m);
   ASSERT_EQ(told.size(), 1u);
