@@ -162,7 +162,6 @@ CommandResult CAltimeter::ReadVoltage(uint16_t& voltage) {
   uint16_t value = 0;
   uint8_t code = 0;
   if (!ReceiveReply(value, &code, kReplyTimeoutMs)) return IoError;
-  if (code != kCompletion) return ProtocolError;
   TraceLog << "Done." << std::endl;
-  return Ok;
+  return code == kCompletion ? Ok : ProtocolError;
 }

@@ -96,6 +96,24 @@ TEST(SettingsToolTest, SettingsSetClearsWritesAndShowsTheReadBack) {
   }
 }
 
+TEST(SettingsToolTest, AnInvalidPacketIsShownAsReadAndReplacedByTheDefaultsBeforeAChange) {
+  const std::string corrupt = "--device 'exec:sh " ULK_SOURCE_DIR "/tests/fixtures/settings-device.sh corrupt' ";
+  ToolRun read = RunTool(corrupt + "settings");
+  EXPECT_EQ(read.status, 0) << read.err;
+  EXPECT_EQ(read.out.substr(0, read.out.find("deviceFlag")),
+            "packet: 01 3c 00 14 00 50 00 00 32 96 00 96 00 00 00 04 00 00 14 14 ea 02\nchecksum: invalid\n");
+
+  SettingsRecord expected;
+  expected.lineBValue = 200;
+  expected.BuildPacket();
+  ToolRun set = RunTool(corrupt + "settings set lineBValue=200 --yes");
+  EXPECT_EQ(set.status, 0) << set.err;
+  EXPECT_NE(set.err.find("Checksum failed. The device settings are invalid.\nDisplaying default settings.\n"),
+            std::string::npos)
+      << set.err;
+  EXPECT_EQ(set.out, Listing(expected));
+}
+
 TEST(SettingsToolTest, RefusesWithoutYesOrOutOfRangeBeforeTouchingTheDevice) {
   struct Case {
     const char* args;
