@@ -193,7 +193,8 @@ TEST(SettingsToolTest, ExitStatusesOfMissingDevicesAndFailures) {
   const Case cases[] = {
       {"--device sim:version=0x0310,clock=virtual settings", 3,
        "Altimeter not found. Make sure it is properly connected to the PC.\n"},
-      {"--device sim:bootloader,clock=virtual voltage", 3, "Device not found.\n"},
+      {"--device sim:bootloader,clock=virtual voltage", 3,
+       "Altimeter not found. Make sure it is properly connected to the PC.\n"},
       {"--device 'exec:sh " ULK_SOURCE_DIR "/tests/fixtures/settings-device.sh truncated' settings", 1,
        "Failed to read settings.\n"},
       {"--device 'exec:sh " ULK_SOURCE_DIR "/tests/fixtures/settings-device.sh truncated' altitude", 1,
