@@ -1,5 +1,8 @@
 #include "settings/SettingsRecord.h"
 
+#include <sstream>
+#include <string>
+
 #include "device/TraceLog.h"
 
 namespace {
@@ -10,6 +13,12 @@ void Put16(SettingsPacket& p, size_t at, uint16_t value) {
 }
 
 uint16_t Get16(const SettingsPacket& p, size_t at) { return static_cast<uint16_t>(p[at] | (p[at + 1] << 8)); }
+
+std::string Hex(unsigned value) {
+  std::ostringstream text;
+  text << std::hex << value;
+  return text.str();
+}
 
 }  // namespace
 
@@ -76,9 +85,10 @@ bool SettingsRecord::ParsePacket() {
   lineBDelay = packet[17];
   lineAOnTime = packet[18];
   lineBOnTime = packet[19];
-  TraceLog << std::hex << "Line: " << static_cast<unsigned>(packet[8]) << std::endl;
-  TraceLog << "LineA: " << static_cast<unsigned>(lineAMode) << std::endl;
-  TraceLog << "LineB: " << static_cast<unsigned>(lineBMode) << std::dec << std::endl;
+  // Formatted aside: the trace stream's flags are shared with other threads.
+  TraceLog << "Line: " << Hex(packet[8]) << std::endl;
+  TraceLog << "LineA: " << Hex(lineAMode) << std::endl;
+  TraceLog << "LineB: " << Hex(lineBMode) << std::endl;
   if (Get16(packet, 20) == ComputeChecksum()) {
     TraceLog << "Checksum is valid." << std::endl;
     TraceLog << "Done." << std::endl;
