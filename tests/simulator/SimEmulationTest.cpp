@@ -5,56 +5,9 @@
 
 #include "simulator/SimApplicationFirmware.h"
 #include "tests/TestSupport.h"
+#include "tests/simulator/TestFlight.h"
 
 namespace {
-
-// A recorded flight at ten samples a second: 3 s on the pad, a 1.5 s boost,
-// a coast with drag to apogee, a drogue descent to 150 m, the main to the
-// ground and 10 s on the ground, with a little barometer noise.
-struct Flight {
-  std::vector<double> msl;
-  int launch = 30;  // first sample off the pad
-  int burnout = 0;
-  int apogee = 0;    // highest sample
-  int main = 0;      // first sample at or below 150 m on the way down
-  int landed = 0;    // first sample on the ground again
-};
-
-Flight MakeFlight() {
-  Flight f;
-  const double ground = 1320.0, dt = 0.1;
-  double h = 0, v = 0;
-  auto add = [&](double agl) {
-    double noise = 0.4 * std::sin(static_cast<double>(f.msl.size()) * 1.7);
-    f.msl.push_back(static_cast<float>(ground + agl + noise));
-  };
-  for (int i = 0; i < f.launch; ++i) add(0);
-  for (int i = 0; i < 15; ++i) {
-    v += (100.0 - 9.81 - 0.0008 * v * v) * dt;
-    h += v * dt;
-    add(h);
-  }
-  f.burnout = static_cast<int>(f.msl.size()) - 1;
-  while (v > 0) {
-    v -= (9.81 + 0.0008 * v * v) * dt;
-    h += v * dt;
-    add(h);
-  }
-  f.apogee = static_cast<int>(std::max_element(f.msl.begin(), f.msl.end()) - f.msl.begin());
-  while (h > 150) {
-    v = std::max(v - 9.81 * dt, -25.0);
-    h += v * dt;
-    add(h);
-  }
-  f.main = static_cast<int>(f.msl.size()) - 1;
-  while (h > 0) {
-    h = std::max(0.0, h - 6.0 * dt);
-    add(h);
-  }
-  f.landed = static_cast<int>(f.msl.size()) - 1;
-  for (int i = 0; i < 100; ++i) add(0);
-  return f;
-}
 
 class EventRecorder : public ShowEmulationEvent {
  public:
@@ -71,7 +24,7 @@ using SimEmulationTest = SimTest;
 int SampleOfEvent(int requestCount) { return requestCount - 113; }
 
 TEST_F(SimEmulationTest, RecordedFlightGivesTheDevicesEventsInOrder) {
-  Flight f = MakeFlight();
+  TestFlight f = MakeTestFlight();
   ASSERT_EQ(Alt().Connect(nullptr, false), Connected);
   Alt().flight.altitudeMsl = f.msl;  // the device's own settings: Line A at apogee, Line B at 150 m
   EventRecorder dialog;
@@ -154,7 +107,7 @@ struct FlightEvents {
 };
 
 // Feeds the flight to the device's logic as the host would, ground phase first.
-FlightEvents Fly(const std::array<uint8_t, 22>& settings, const Flight& f) {
+FlightEvents Fly(const std::array<uint8_t, 22>& settings, const TestFlight& f) {
   SimFlightLogic logic(settings);
   FlightEvents run;
   for (int k = 0; !logic.Ended() && k < 112 + static_cast<int>(f.msl.size()); ++k) {
@@ -170,7 +123,7 @@ FlightEvents Fly(const std::array<uint8_t, 22>& settings, const Flight& f) {
 }
 
 TEST_F(SimEmulationTest, LinesFireByTheirModesValuesDelaysAndTheMachInhibit) {
-  const Flight f = MakeFlight();
+  const TestFlight f = MakeTestFlight();
   const FlightEvents plain = Fly(kSimDefaultSettings, f);
   ASSERT_GE(plain.launch, 0);
   ASSERT_GE(plain.apogee, 0);
@@ -218,7 +171,7 @@ TEST_F(SimEmulationTest, LinesFireByTheirModesValuesDelaysAndTheMachInhibit) {
 }
 
 TEST_F(SimEmulationTest, GroundNoiseAndAGlitchAreNoLaunch) {
-  Flight pad;
+  TestFlight pad;
   for (int i = 0; i < 600; ++i) pad.msl.push_back(1320.0 + 3.0 * std::sin(i * 0.9) + (i == 300 ? 40.0 : 0.0));
   FlightEvents run = Fly(kSimDefaultSettings, pad);
   EXPECT_EQ(run.launch, -1);

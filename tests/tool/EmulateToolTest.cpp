@@ -1,0 +1,117 @@
+// ulktool emulate, run as the user runs it, on the simulator's virtual clock.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "tests/TestSupport.h"
+#include "tests/simulator/TestFlight.h"
+
+namespace {
+
+struct ToolRun {
+  int status = -1;
+  std::vector<std::string> out;
+  std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class EmulateToolTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const {
+    return testing::TempDir() + "ulk-emulate-" + std::to_string(getpid()) + "-" + name;
+  }
+  void TearDown() override {
+    for (const char* name : {"flight.ulk", "out", "err"}) std::remove(Path(name).c_str());
+  }
+
+  // The flight saved as a data set file, as a download would have stored it.
+  std::string SaveFlight(const std::vector<double>& msl) {
+    CAltimeter altimeter;
+    for (size_t i = 0; i < msl.size(); ++i) {
+      if (i % kSamplesPerPacket == 0) {
+        altimeter.packets.emplace_back();
+        altimeter.packets.back().type = altimeter.packets.size() == 1 ? kSetStartType : 0;
+        altimeter.packets.back().samples.fill(kNoSample);
+      }
+      uint32_t tenths = static_cast<uint32_t>(std::lround(msl[i] * 10)) & 0xFFFFF;
+      altimeter.packets.back().samples[i % kSamplesPerPacket] = tenths | (84u << 20);
+    }
+    altimeter.comments = {"emulation test"};
+    std::string path = Path("flight.ulk");
+    EXPECT_TRUE(altimeter.SaveDataSet(std::wstring(path.begin(), path.end()), 0));
+    return path;
+  }
+
+  ToolRun RunTool(const std::string& args) {
+    std::string command = std::string(ULKTOOL_PATH) + " " + args + " >" + Path("out") + " 2>" + Path("err");
+    ToolRun run;
+    int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::istringstream out(ReadFile(Path("out")));
+    for (std::string line; std::getline(out, line);) run.out.push_back(line);
+    run.err = ReadFile(Path("err"));
+    return run;
+  }
+};
+
+TEST_F(EmulateToolTest, PrintsTheDevicesEventsBetweenTheSecondsOfTheFlight) {
+  std::string file = SaveFlight(MakeTestFlight().msl);
+  ToolRun run = RunTool("--device sim:clock=virtual emulate " + file);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "Device Connected.\nCurrent device firmware version: 4.05\n");
+  ASSERT_GE(run.out.size(), 3u);
+  EXPECT_EQ(run.out.front(), "Emulating...");
+  EXPECT_EQ(run.out.back(), "Done.");
+
+  std::vector<std::string> events;
+  int seconds = 0, secondsBeforeLaunch = -1;
+  for (size_t i = 1; i + 1 < run.out.size(); ++i) {
+    const std::string& line = run.out[i];
+    if (line.rfind("Launch Time (s): ", 0) == 0) {
+      EXPECT_EQ(line, "Launch Time (s): " + std::to_string(seconds++));
+    } else {
+      if (events.empty()) secondsBeforeLaunch = seconds;
+      events.push_back(line);
+    }
+  }
+  EXPECT_EQ(events, (std::vector<std::string>{"Launch detected.", "Apogee detected.", "Line A fired.",
+                                              "Line B fired.", "Device indicates end of launch."}));
+  // 11.3 s of ground phase and 3 s on the pad come first.
+  EXPECT_GE(secondsBeforeLaunch, 14);
+  EXPECT_LE(secondsBeforeLaunch, 16);
+}
+
+TEST_F(EmulateToolTest, ExitStatuses) {
+  std::string file = SaveFlight({1320.0, 1321.0});
+  struct Case {
+    std::string args;
+    int status;
+    std::string errStart;
+  };
+  const Case cases[] = {
+      {"--device sim:clock=virtual emulate", 2, "ulktool: emulate takes one data set file"},
+      {"--device sim:clock=virtual emulate " + Path("missing.ulk"), 1,
+       "Could not load file. Make sure the file is valid and not locked."},
+      {"--device sim:clock=virtual,bootloader emulate " + file, 3, "Device found, but is in bootloader mode."},
+      // A flight that ends on the pad: the data runs out and the reset ends it.
+      {"--device sim:clock=virtual emulate " + file, 0, "Device Connected."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    ToolRun run = RunTool(c.args);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.err.substr(0, c.errStart.size()), c.errStart);
+  }
+}
+
+}  // namespace
