@@ -160,6 +160,9 @@ TEST(SettingsToolTest, AltitudeAndVoltageLines) {
   ToolRun sim = RunTool(kSim + "voltage");
   EXPECT_EQ(sim.status, 0) << sim.err;
   EXPECT_EQ(sim.out, "Current Voltage: 8.4 Volts\n");
+  ToolRun execAltitude = RunTool(kExec + "altitude");
+  EXPECT_EQ(execAltitude.status, 0) << execAltitude.err;
+  EXPECT_EQ(execAltitude.out, "Current MSL Altitude: 1320 m / 4330.71 ft. \n");
   ToolRun exec = RunTool(kExec + "voltage");
   EXPECT_EQ(exec.status, 0) << exec.err;
   EXPECT_EQ(exec.out, "Current Voltage: 9.3 Volts\n");
@@ -177,10 +180,14 @@ TEST(SettingsToolTest, DeviceActions) {
       {"bootloader", "Device connected in bootloader mode.\nDevice bootloader version: 4.00\n"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args);
-    ToolRun run = RunTool(kSim + c.args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << run.out;
+    for (const std::string& device : {kSim, kExec}) {
+      // The script does not play the bootloader.
+      if (device == kExec && std::string(c.args) == "bootloader") continue;
+      SCOPED_TRACE(device + c.args);
+      ToolRun run = RunTool(device + c.args);
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << run.out;
+    }
   }
 }
 
