@@ -13,12 +13,15 @@ namespace {
 std::atomic<bool>* interruptFlag = nullptr;
 static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
 
-// Ctrl-C stops the emulation as closing the dialog does; a second one ends the
-// tool at once, should the device never ask again.
+// Ctrl-C (or a kill) stops the emulation as closing the dialog does; a second
+// one ends the tool at once, should the device never ask again.
 extern "C" void OnInterrupt(int) {
   if (interruptFlag) interruptFlag->store(true);
   std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
 }
+
+void Restore(int signal, void (*previous)(int)) { std::signal(signal, previous == SIG_ERR ? SIG_DFL : previous); }
 
 class EventLines : public ShowEmulationEvent {
  public:
@@ -74,9 +77,11 @@ int RunEmulate(ToolContext& context) {
   EventLines lines(context.out);
   lines.Line("Emulating...");
   interruptFlag = &altimeter.cancelRequested;
-  auto previous = std::signal(SIGINT, OnInterrupt);
+  auto previousInt = std::signal(SIGINT, OnInterrupt);
+  auto previousTerm = std::signal(SIGTERM, OnInterrupt);
   bool done = altimeter.EmulateLaunch(&lines);
-  std::signal(SIGINT, previous == SIG_ERR ? SIG_DFL : previous);
+  Restore(SIGINT, previousInt);
+  Restore(SIGTERM, previousTerm);
   interruptFlag = nullptr;
   lines.Line(done ? "Done." : "Failed.");
   return done ? kExitOk : kExitFailed;
