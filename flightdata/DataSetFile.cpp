@@ -79,9 +79,9 @@ bool CAltimeter::SaveDataSet(const std::wstring& path, int32_t set) {
   return file.Commit();
 }
 
-bool CAltimeter::LoadDataSet(const std::wstring& path) {
+DataSetFileStatus ReadDataSetFile(const std::wstring& path, DataSetFileContents& contents) {
   std::ifstream in(std::filesystem::path(path), std::ios::in | std::ios::binary);
-  if (!in.is_open()) return false;
+  if (!in.is_open()) return DataSetFileStatus::CannotOpen;
   std::error_code ec;
   uintmax_t fileSize = std::filesystem::file_size(std::filesystem::path(path), ec);
   if (ec) fileSize = 0;
@@ -90,49 +90,59 @@ bool CAltimeter::LoadDataSet(const std::wstring& path) {
   in.read(reinterpret_cast<char*>(magic), sizeof magic);
   if (!in || std::memcmp(magic, kMagic, sizeof kMagic) != 0) {
     TraceLog << "Not an ULK file." << std::endl;
-    return false;
+    return DataSetFileStatus::NotDataSetFile;
   }
   uint16_t version = 0;
-  if (!Read16(in, version) || (version & kFileVersionMask) != kFileVersion) return false;
+  if (!Read16(in, version)) return DataSetFileStatus::Truncated;
+  if ((version & kFileVersionMask) != kFileVersion) return DataSetFileStatus::WrongVersion;
   uint16_t reserved = 0;
   for (int i = 0; i < 3; ++i) Read16(in, reserved);
   TraceLog << "Correct version." << std::endl;
 
-  // Everything is read into locals and taken over only when the whole file
-  // proved sound, so a damaged file never destroys an unsaved download.
   uint16_t count = 0;
   Read16(in, count);
   TraceLog << "Packet count: " << count << std::endl;
-  std::vector<CFlashPacket> loaded;
-  loaded.reserve(std::min<uintmax_t>(count, fileSize / kPacketBytes));
+  contents.packets.clear();
+  // The count is the file's word: reserve no more than the file can hold.
+  contents.packets.reserve(static_cast<size_t>(std::min<uintmax_t>(count, fileSize / kPacketBytes)));
   for (uint16_t i = 0; i < count; ++i) {
-    if (!in.good()) return false;
+    if (!in.good()) return DataSetFileStatus::Truncated;
     uint8_t bytes[kPacketBytes];
-    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) return false;
+    if (!in.read(reinterpret_cast<char*>(bytes), sizeof bytes)) return DataSetFileStatus::Truncated;
     TraceLog << "Read packet " << i << std::endl;
-    loaded.push_back(CFlashPacket::FromBytes(bytes));
+    contents.packets.push_back(CFlashPacket::FromBytes(bytes));
   }
 
-  SettingsRecord record = settings;
-  if (!record.ReadFromStream(in)) return false;
+  if (!in.good()) return DataSetFileStatus::Truncated;
+  bool settingsValid = contents.settings.ReadFromStream(in);
 
-  // The stored length is the file's word, not a promise: never take more than
-  // the file still holds.
-  std::string comment;
+  // Likewise the comment length: never take more than the file still holds.
+  contents.comment.clear();
   uint32_t length = 0;
   if (in.good() && Read32(in, length)) {
     std::streamoff at = in.tellg();
     uintmax_t remaining = at >= 0 && fileSize > static_cast<uintmax_t>(at) ? fileSize - static_cast<uintmax_t>(at) : 0;
-    comment.resize(static_cast<size_t>(std::min<uintmax_t>(length, remaining)));
-    in.read(comment.data(), static_cast<std::streamsize>(comment.size()));
-    comment.resize(static_cast<size_t>(in.gcount()));
-    comment = UpToNul(comment);
+    contents.comment.resize(static_cast<size_t>(std::min<uintmax_t>(length, remaining)));
+    in.read(contents.comment.data(), static_cast<std::streamsize>(contents.comment.size()));
+    contents.comment.resize(static_cast<size_t>(in.gcount()));
+    contents.comment = UpToNul(contents.comment);
   }
+  return settingsValid ? DataSetFileStatus::Read : DataSetFileStatus::InvalidSettings;
+}
 
+bool CAltimeter::LoadDataSet(const std::wstring& path) {
+  // Everything is read aside and taken over only when the whole file proved
+  // sound, so a damaged file never destroys an unsaved download.
+  DataSetFileContents contents;
+  {
+    std::lock_guard<std::recursive_mutex> lock(dataLock);
+    contents.settings = settings;
+  }
+  if (ReadDataSetFile(path, contents) != DataSetFileStatus::Read) return false;
   std::lock_guard<std::recursive_mutex> lock(dataLock);
-  packets = std::move(loaded);
-  settings = record;
-  comments.assign(1, comment);
-  TraceLog << "Comment: " << comment << std::endl;
+  packets = std::move(contents.packets);
+  settings = contents.settings;
+  comments.assign(1, contents.comment);
+  TraceLog << "Comment: " << contents.comment << std::endl;
   return true;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/SettingsRecord.h"
+
 constexpr int kMaxFlashPackets = 1520;
 constexpr int kSamplesPerPacket = 15;
 constexpr uint8_t kSetStartType = 2;
@@ -60,3 +62,23 @@ float LastValidAltitude();
 // significant digits), without the cost of a stream.
 std::string FormatStreamNumber(double value);
 void AppendStreamNumber(std::string& out, double value);
+
+// What a data set file holds, read without touching the memory image.
+enum class DataSetFileStatus {
+  Read,             // header, packets and a settings record with a valid checksum
+  InvalidSettings,  // everything read, but the settings record fails its checksum
+  CannotOpen,
+  NotDataSetFile,   // wrong magic
+  WrongVersion,
+  Truncated,        // ends inside the header or the packets
+};
+
+struct DataSetFileContents {
+  std::vector<CFlashPacket> packets;
+  SettingsRecord settings;  // as far as the file holds it, over the record passed in
+  std::string comment;
+};
+
+// Reads a data set file with the loader's trace lines; `contents.settings`
+// comes in as the record that the file's bytes overwrite.
+DataSetFileStatus ReadDataSetFile(const std::wstring& path, DataSetFileContents& contents);
