@@ -89,7 +89,10 @@ UpdateResult CAltimeter::UpdateFirmware(UpdateProgress* dialog, const std::wstri
   TraceLog << "Hardware Version: " << hex << std::endl;
 
   TraceLog << "Erasing... " << std::flush;
-  if (!IsOpen()) return UpdateChannelNotOpened;
+  if (!IsOpen()) {
+    TraceLog << std::endl;
+    return UpdateChannelNotOpened;
+  }
   report = CommandReport(BootloaderCommand::EraseFlash);
   if (!WriteReport(report.data(), kBootloaderReportSize)) {
     TraceLog << "Failed to write." << std::endl;
@@ -100,7 +103,10 @@ UpdateResult CAltimeter::UpdateFirmware(UpdateProgress* dialog, const std::wstri
     TraceLog << "Failed to read. Timeout." << std::endl;
     return UpdateIoError;
   }
-  if (report[1] != 1) return UpdateProtocolError;
+  if (report[1] != 1) {
+    TraceLog << std::endl;
+    return UpdateProtocolError;
+  }
   TraceLog << "done." << std::endl;
 
   for (int32_t block = 0; block <= lastBlock; ++block) {

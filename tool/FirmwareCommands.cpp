@@ -191,6 +191,8 @@ class ToolProgress : public UpdateProgress {
     int percent = UpdatePercentage(blocksDone, blocksInAll);
     TraceLog << percent << std::endl;
     if (bar_) {
+      if (drawn_ && percent == lastPercent_) return;
+      lastPercent_ = percent;
       constexpr int kWidth = 40;
       int filled = percent * kWidth / 100;
       out_ << "\r[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(kWidth - filled), ' ')
@@ -210,6 +212,7 @@ class ToolProgress : public UpdateProgress {
   bool bar_;
   bool drawn_ = false;
   int lastTens_ = 0;
+  int lastPercent_ = -1;
 };
 
 void ReportBootloaderConnect(ToolContext& context, ConnectResult result, uint16_t version) {
