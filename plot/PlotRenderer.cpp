@@ -88,6 +88,23 @@ void DrawSegments(PlotCanvas& canvas, const PlotPen& pen, const std::vector<Plot
   for (size_t i = 1; i < points.size(); ++i) canvas.DrawLine(pen, points[i - 1], points[i]);
 }
 
+void DrawColumns(PlotCanvas& canvas, const PlotPen& pen, const std::vector<PlotPoint>& reduced) {
+  size_t start = 0;
+  while (start < reduced.size()) {
+    if (start > 0) canvas.DrawLine(pen, reduced[start - 1], reduced[start]);
+    const int x = reduced[start].x;
+    int lowest = reduced[start].y;
+    int highest = lowest;
+    size_t end = start + 1;
+    for (; end < reduced.size() && reduced[end].x == x; ++end) {
+      lowest = std::min(lowest, reduced[end].y);
+      highest = std::max(highest, reduced[end].y);
+    }
+    if (lowest != highest) canvas.DrawLine(pen, {x, lowest}, {x, highest});
+    start = end;
+  }
+}
+
 bool CAltimeter::SelectPlotSet(int32_t set) {
   if (set == -1) return false;
   SelectDataSet(set);
@@ -134,7 +151,7 @@ void CAltimeter::DrawSeries(PlotCanvas& canvas, const PlotPen& pen, const std::v
   std::vector<PlotPoint> reduced;
   MapSeries(*this, series, points);
   ReduceToColumns(points, reduced);
-  DrawSegments(canvas, pen, reduced);
+  DrawColumns(canvas, pen, reduced);
 }
 
 void CAltimeter::DrawLineStateBars(PlotCanvas& canvas) const {

@@ -45,8 +45,13 @@ class RasterCanvas : public PlotCanvas {
   struct ContextRelease {
     void operator()(cairo_t* cairo) const;
   };
+  // Strokes the lines gathered so far.
+  void Flush();
+
   int width_;
   int height_;
+  bool pending_ = false;
+  PlotPen pendingPen_;
   std::unique_ptr<cairo_surface_t, SurfaceRelease> surface_;
   std::unique_ptr<cairo_t, ContextRelease> cairo_;
 };

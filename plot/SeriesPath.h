@@ -19,3 +19,9 @@ void ReduceToColumns(const std::vector<PlotPoint>& points, std::vector<PlotPoint
 
 // One line from each point to the next.
 void DrawSegments(PlotCanvas& canvas, const PlotPen& pen, const std::vector<PlotPoint>& points);
+
+// The same picture from reduced points with fewer lines: a column's vertical
+// lines all lie within its lowest-to-highest line, so that one line stands for
+// them, and each column is joined to the next as before. At most two lines a
+// column.
+void DrawColumns(PlotCanvas& canvas, const PlotPen& pen, const std::vector<PlotPoint>& reduced);
