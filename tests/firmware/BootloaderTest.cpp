@@ -249,6 +249,28 @@ TEST_F(BootloaderTest, DeviceFailuresEndTheUpdateWithTheirResult) {
   }
 }
 
+TEST_F(BootloaderTest, SimulatedBootloaderRefusesBlocksOutsideItsFlash) {
+  ConnectBootloader();
+  const std::pair<uint32_t, uint8_t> cases[] = {
+      {0, 1}, {131008, 1}, {131009, 0}, {131072, 0}, {0xFFFFFFC0u, 0},
+  };
+  for (const auto& [address, answer] : cases) {
+    SCOPED_TRACE(address);
+    std::vector<uint8_t> addressReport = Report({0, static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
+                                                 static_cast<uint8_t>(address >> 16),
+                                                 static_cast<uint8_t>(address >> 24)});
+    std::vector<uint8_t> data = Report({0, 0x11, 0x22});
+    for (const std::vector<uint8_t>& r : {kWriteBlock, addressReport, data})
+      ASSERT_TRUE(Alt().WriteReport(r.data(), kBootloaderReportSize));
+    std::vector<uint8_t> reply(kBootloaderReportSize, 0xEE);
+    ASSERT_TRUE(Alt().ReadReport(reply.data(), kBootloaderReportSize, 3000));
+    EXPECT_EQ(reply[1], answer);
+    if (answer == 1) {
+      EXPECT_EQ(Device().programImage[address], 0x11);
+    }
+  }
+}
+
 TEST_F(BootloaderTest, LeaveBootloaderClosesAndTheApplicationComesBack) {
   ConnectBootloader();
   Alt().cancelRequested = true;
