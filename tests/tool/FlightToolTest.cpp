@@ -1,0 +1,138 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "device/Altimeter.h"
+#include "tests/TestSupport.h"
+#include "tests/flightdata/FlightTestSupport.h"
+
+namespace {
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class FlightToolTest : public ::testing::Test {
+ protected:
+  // Runs the real ulktool with these arguments (quoted for the shell), output to files.
+  ToolRun Run(const std::string& args) {
+    std::string base = dir.Path("run").string();
+    std::string command = std::string(ULKTOOL_PATH) + " " + args + " >" + base + ".out 2>" + base + ".err";
+    ToolRun run;
+    int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = ReadFileBytes(base + ".out");
+    run.err = ReadFileBytes(base + ".err");
+    return run;
+  }
+  std::string Quoted(const std::filesystem::path& path) const { return "'" + path.string() + "'"; }
+  TempDir dir;
+};
+
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST_F(FlightToolTest, DownloadSavesEveryFlightWithItsCsvAndTheExportsReproduceIt) {
+  std::filesystem::path folder = dir.Path("flights");
+  ToolRun run = Run("--device sim:clock=virtual download " + Quoted(folder) + " --csv");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> lines = LinesOf(run.out);
+  ASSERT_FALSE(lines.empty());
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex("Packets Read: ([0-9]+)")));
+  int packets = std::stoi(m[1]);
+  EXPECT_EQ(lines.front(), "Packet Read: 0");
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Packet Read: ", 0) == 0; }),
+            packets);
+  EXPECT_NE(run.err.find("Settings read successfully."), std::string::npos);
+
+  int stored = 0;
+  for (int k = 1; k <= 3; ++k) {
+    SCOPED_TRACE(k);
+    std::filesystem::path ulk = folder / ("flight-" + std::to_string(k) + ".ulk");
+    std::filesystem::path csv = folder / ("flight-" + std::to_string(k) + ".csv");
+    CAltimeter alt;
+    ASSERT_TRUE(alt.LoadDataSet(ulk.wstring()));
+    EXPECT_EQ(alt.CountDataSets(), 1);
+    stored += static_cast<int>(alt.packets.size());
+    // The tool's csv and xml write what the program's exports write.
+    ASSERT_EQ(Run("csv " + Quoted(ulk) + " " + Quoted(dir.Path("again.csv"))).status, 0);
+    EXPECT_EQ(ReadFileBytes(dir.Path("again.csv")), ReadFileBytes(csv));
+    ASSERT_TRUE(alt.WriteXml(0, dir.WPath("program.xml")));
+    ASSERT_EQ(Run("xml " + Quoted(ulk) + " " + Quoted(dir.Path("tool.xml"))).status, 0);
+    EXPECT_EQ(ReadFileBytes(dir.Path("tool.xml")), ReadFileBytes(dir.Path("program.xml")));
+  }
+  EXPECT_EQ(stored, packets);
+  EXPECT_FALSE(std::filesystem::exists(folder / "flight-4.ulk"));
+}
+
+TEST_F(FlightToolTest, DownloadOfAnEmptyMemoryOrWithoutADevice) {
+  ToolRun empty = Run("--device sim:empty,clock=virtual download " + Quoted(dir.Path("none")));
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.out, "Packets Read: 0\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path("none")));
+
+  ToolRun absent = Run("--device exec:true download " + Quoted(dir.Path("absent")));
+  EXPECT_EQ(absent.status, 3);
+  EXPECT_NE(absent.err.find("Altimeter not found."), std::string::npos);
+
+  EXPECT_EQ(Run("download").status, 2);
+  EXPECT_EQ(Run("csv " + Quoted(FixturePath("small-flight.ulk"))).status, 2);
+}
+
+TEST_F(FlightToolTest, ExportsOfTheFixtureAndTheirFailures) {
+  ASSERT_EQ(Run("csv " + Quoted(FixturePath("small-flight.ulk")) + " " + Quoted(dir.Path("s.csv"))).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir.Path("s.csv")), ReadFileBytes(FixturePath("small-flight.csv")));
+  ASSERT_EQ(Run("xml " + Quoted(FixturePath("small-flight.ulk")) + " " + Quoted(dir.Path("s.xml"))).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir.Path("s.xml")), ReadFileBytes(FixturePath("small-flight.xml")));
+
+  WriteFileBytes(dir.Path("junk.ulk"), "not a data set file at all");
+  ToolRun junk = Run("csv " + Quoted(dir.Path("junk.ulk")) + " " + Quoted(dir.Path("j.csv")));
+  EXPECT_EQ(junk.status, 1);
+  EXPECT_EQ(junk.err, "Could not load file. Make sure the file is valid and not locked.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("j.csv")));
+  ToolRun unwritable =
+      Run("xml " + Quoted(FixturePath("small-flight.ulk")) + " " + Quoted(dir.Path("missing/s.xml")));
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_NE(unwritable.err.find("Error saving file."), std::string::npos);
+}
+
+TEST_F(FlightToolTest, InfoSummarisesTheFixture) {
+  ToolRun json = Run("info --json " + Quoted(FixturePath("small-flight.ulk")));
+  ASSERT_EQ(json.status, 0) << json.err;
+  for (const char* pair : {"\"packets\": 2", "\"dataSets\": 1", "\"samples\": 4", "\"apogeeAgl\": 35.5",
+                           "\"apogeeTime\": 0.3", "\"maxVelocity\": 33.1954", "\"maxVelocityTime\": 0.2",
+                           "\"settingsValid\": true", "\"lineAFirstFired\": 0.2", "\"lineBFirstFired\": 0.3",
+                           "\"comment\": \"Test <flight> & \\\"A\\\"'s\"",
+                           "\"settingsPacket\": \"013c001400500000329600960000000400001414e902\""})
+    EXPECT_NE(json.out.find(pair), std::string::npos) << pair << "\n" << json.out;
+  EXPECT_EQ(LinesOf(json.out).size(), 1u);
+
+  ToolRun text = Run("info " + Quoted(FixturePath("small-flight.ulk")));
+  ASSERT_EQ(text.status, 0);
+  for (const char* line : {"Samples: 4 (0.3 s)", "Ground altitude: 1320.0 m MSL", "Apogee: 35.5 m AGL at 0.3 s",
+                           "Battery minimum: 8.2 V", "Temperature: -1.2 to 21.5 C", "Settings: checksum valid, "
+                           "packet 013c001400500000329600960000000400001414e902"})
+    EXPECT_NE(text.out.find(std::string(line) + "\n"), std::string::npos) << line << "\n" << text.out;
+}
+
+TEST_F(FlightToolTest, InfoShowsAFileWhoseSettingsFailTheirChecksum) {
+  std::string bytes = ReadFileBytes(FixturePath("small-flight.ulk"));
+  bytes[26 + 128 + 9] ^= 0x01;  // lineAValue, checksum left as it was
+  WriteFileBytes(dir.Path("bad.ulk"), bytes);
+  ToolRun json = Run("info --json " + Quoted(dir.Path("bad.ulk")));
+  ASSERT_EQ(json.status, 0);
+  EXPECT_NE(json.out.find("\"settingsValid\": false"), std::string::npos);
+  EXPECT_NE(json.out.find("\"lineAValue\": 151"), std::string::npos);
+  EXPECT_EQ(Run("info " + Quoted(dir.Path("nothing.ulk"))).status, 1);
+}
+
+}  // namespace

@@ -1,0 +1,300 @@
+// ulktool's flight data commands: the download dialog's "Read Data" and save
+// steps, the main window's exports, and a summary of a data set file.
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#ifdef _WIN32
+#include <io.h>
+#define ULK_ISATTY(fd) _isatty(fd)
+#else
+#include <unistd.h>
+#define ULK_ISATTY(fd) isatty(fd)
+#endif
+
+#include "device/Altimeter.h"
+#include "tool/Tool.h"
+#include "tool/ToolDevice.h"
+
+namespace {
+
+constexpr const char* kCouldNotLoad = "Could not load file. Make sure the file is valid and not locked.";
+constexpr const char* kErrorSaving =
+    "Error saving file. Make sure that it is not write protected or locked, and that the disk has enough space.";
+constexpr const char* kCsvFailed =
+    "Failed to save the CSV file. Make sure that it is not write protected or locked, and that the disk has enough "
+    "space.";
+
+bool StdoutIsTerminal(const ToolContext& context) {
+  return &context.out == &std::cout && ULK_ISATTY(1);
+}
+
+// Stored packets as lines, or a bar that redraws itself on a terminal.
+class ToolProgress : public PacketProgress {
+ public:
+  ToolProgress(std::ostream& out, bool bar) : out_(out), bar_(bar) {}
+  void OnPacketProgress(int packetIndex, bool partial, bool) override {
+    if (partial) return;
+    if (!bar_) {
+      out_ << "Packet Read: " << packetIndex << "\n";
+      return;
+    }
+    constexpr int kWidth = 40;
+    int filled = (packetIndex + 1) * kWidth / kMaxFlashPackets;
+    out_ << "\r[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(kWidth - filled), '.')
+         << "] packet " << packetIndex + 1 << " of at most " << kMaxFlashPackets << std::flush;
+    drawn_ = true;
+  }
+  void Finish() {
+    if (drawn_) out_ << "\n";
+    drawn_ = false;
+  }
+
+ private:
+  std::ostream& out_;
+  bool bar_;
+  bool drawn_ = false;
+};
+
+int RunDownload(ToolContext& context) {
+  bool csv = context.TakeFlag("--csv");
+  if (context.args.size() != 1) return context.Usage("download takes one folder");
+  std::filesystem::path folder(Widen(context.args[0]));
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (!std::filesystem::is_directory(folder, ec)) {
+    context.err << "ulktool: " << context.args[0] << " is not a folder that can be written\n";
+    return kExitFailed;
+  }
+
+  CAltimeter altimeter;
+  int connected = ConnectNormal(context, altimeter);
+  if (connected != kExitOk) return connected;
+  // The download dialog's worker: the settings first, so that the files carry them.
+  context.err << "Altimeter found! Reading settings...\n";
+  if (altimeter.ReadSettings() < 0) {
+    context.err << "Failed to read settings.\n";
+    return kExitFailed;
+  }
+  context.err << "Settings read successfully.\nReading data...\n";
+  ToolProgress progress(context.out, StdoutIsTerminal(context));
+  CommandResult result = altimeter.ReadFlightMemory(&progress);
+  progress.Finish();
+  if (result < 0) {
+    context.err << "Failed to read data.\n";
+    return kExitFailed;
+  }
+  context.err << "Data read successfully.\n";
+
+  int32_t sets = altimeter.CountDataSets();
+  for (int32_t k = 0; k < sets; ++k) {
+    std::string name = "flight-" + std::to_string(k + 1);
+    std::filesystem::path file = folder / (name + ".ulk");
+    if (!altimeter.SaveDataSet(file.wstring(), k)) {
+      context.err << kErrorSaving << "\n";
+      return kExitFailed;
+    }
+    context.out << "Saved " << Narrow(file.wstring()) << "\n";
+    if (csv) {
+      std::filesystem::path table = folder / (name + ".csv");
+      if (!altimeter.WriteCsv(k, table.wstring())) {
+        context.err << kCsvFailed << "\n";
+        return kExitFailed;
+      }
+      context.out << "Saved " << Narrow(table.wstring()) << "\n";
+    }
+  }
+  context.out << "Packets Read: " << altimeter.packets.size() << "\n";
+  return kExitOk;
+}
+
+// csv and xml: load, then export data set 0 as the main window does after "Open...".
+int RunExport(ToolContext& context, bool xml) {
+  if (context.args.size() != 2) return context.Usage("needs a data set file and an output file");
+  CAltimeter altimeter;
+  if (!altimeter.LoadDataSet(Widen(context.args[0]))) {
+    context.err << kCouldNotLoad << "\n";
+    return kExitFailed;
+  }
+  std::wstring out = Widen(context.args[1]);
+  if (!(xml ? altimeter.WriteXml(0, out) : altimeter.WriteCsv(0, out))) {
+    context.err << kErrorSaving << "\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int RunCsv(ToolContext& context) { return RunExport(context, false); }
+int RunXml(ToolContext& context) { return RunExport(context, true); }
+
+// --- info
+
+std::string Fixed(double value, int decimals = 1) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      // The comment is in the code page it was typed in; as Latin-1 it is at least valid JSON.
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonNumber(double value) { return FormatStreamNumber(value); }
+
+std::string PacketHex(const SettingsPacket& packet) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (uint8_t b : packet) {
+    hex += digits[b >> 4];
+    hex += digits[b & 15];
+  }
+  return hex;
+}
+
+struct Summary {
+  size_t packets = 0;
+  int32_t dataSets = 0;
+  size_t samples = 0;
+  double duration = 0;
+  double groundMsl = 0;
+  double apogeeAgl = 0, apogeeTime = 0;
+  double maxVelocity = 0, maxVelocityTime = 0;
+  double lineAFirst = -1, lineBFirst = -1;
+  double batteryMin = 0, temperatureMin = 0, temperatureMax = 0;
+};
+
+Summary Summarise(CAltimeter& altimeter) {
+  Summary s;
+  s.packets = altimeter.packets.size();
+  s.dataSets = altimeter.CountDataSets();
+  altimeter.SelectDataSet(0);
+  const FlightData& f = altimeter.flight;
+  s.samples = f.altitudeMsl.size();
+  if (s.samples == 0) return s;
+  s.duration = static_cast<double>(s.samples - 1) * 0.1;
+  s.groundMsl = f.altitudeMsl[0];
+  int32_t apogee = altimeter.IndexOfMaximum(f.altitudeAgl);
+  s.apogeeAgl = f.altitudeAgl[static_cast<size_t>(apogee)];
+  s.apogeeTime = apogee * 0.1;
+  int32_t fastest = altimeter.IndexOfMaximum(f.velocity);
+  s.maxVelocity = f.velocity[static_cast<size_t>(fastest)];
+  s.maxVelocityTime = fastest * 0.1;
+  s.batteryMin = f.batteryVoltage[0];
+  s.temperatureMin = s.temperatureMax = f.temperature[0];
+  for (size_t i = 0; i < s.samples; ++i) {
+    uint32_t word = f.rawSamples[i];
+    if (s.lineAFirst < 0 && (word >> 31) & 1) s.lineAFirst = static_cast<double>(i) * 0.1;
+    if (s.lineBFirst < 0 && (word >> 30) & 1) s.lineBFirst = static_cast<double>(i) * 0.1;
+    s.batteryMin = std::min(s.batteryMin, f.batteryVoltage[i]);
+    s.temperatureMin = std::min(s.temperatureMin, f.temperature[i]);
+    s.temperatureMax = std::max(s.temperatureMax, f.temperature[i]);
+  }
+  return s;
+}
+
+struct SettingsField {
+  const char* name;
+  long value;
+};
+
+std::vector<SettingsField> SettingsFields(const SettingsRecord& r) {
+  return {{"deviceFlag", r.deviceFlag},       {"deviceParam1", r.deviceParam1},   {"machInhibit", r.machInhibit},
+          {"minBattery", r.minBattery},       {"altitudeOffset", r.altitudeOffset}, {"lineAMode", r.lineAMode},
+          {"lineBMode", r.lineBMode},         {"lineAValue", r.lineAValue},       {"lineBValue", r.lineBValue},
+          {"imperialUnits", r.imperialUnits}, {"deviceParam2", r.deviceParam2},   {"lineADelay", r.lineADelay},
+          {"lineBDelay", r.lineBDelay},       {"lineAOnTime", r.lineAOnTime},     {"lineBOnTime", r.lineBOnTime}};
+}
+
+std::string FiredText(double time) { return time < 0 ? "never" : "at " + Fixed(time) + " s"; }
+
+void PrintText(std::ostream& out, const Summary& s, const std::string& comment, const SettingsRecord& settings,
+               bool valid) {
+  out << "Data sets: " << s.dataSets << "\n"
+      << "Packets: " << s.packets << "\n"
+      << "Samples: " << s.samples << " (" << Fixed(s.duration) << " s)\n";
+  if (s.samples > 0) {
+    out << "Ground altitude: " << Fixed(s.groundMsl) << " m MSL\n"
+        << "Apogee: " << Fixed(s.apogeeAgl) << " m AGL at " << Fixed(s.apogeeTime) << " s\n"
+        << "Peak velocity: " << Fixed(s.maxVelocity) << " m/s (" << Fixed(s.maxVelocity * 3.6) << " km/h) at "
+        << Fixed(s.maxVelocityTime) << " s\n"
+        << "Line A first fired: " << FiredText(s.lineAFirst) << "\n"
+        << "Line B first fired: " << FiredText(s.lineBFirst) << "\n"
+        << "Battery minimum: " << Fixed(s.batteryMin) << " V\n"
+        << "Temperature: " << Fixed(s.temperatureMin) << " to " << Fixed(s.temperatureMax) << " C\n";
+  }
+  out << "Comment: " << comment << "\n"
+      << "Settings: checksum " << (valid ? "valid" : "invalid") << ", packet " << PacketHex(settings.packet) << "\n";
+  for (const SettingsField& field : SettingsFields(settings)) out << "  " << field.name << " = " << field.value << "\n";
+}
+
+void PrintJson(std::ostream& out, const Summary& s, const std::string& comment, const SettingsRecord& settings,
+               bool valid) {
+  auto optional = [](double time) { return time < 0 ? std::string("null") : JsonNumber(time); };
+  out << "{\"packets\": " << s.packets << ", \"dataSets\": " << s.dataSets << ", \"samples\": " << s.samples
+      << ", \"duration\": " << JsonNumber(s.duration);
+  if (s.samples > 0) {
+    out << ", \"groundAltitudeMsl\": " << JsonNumber(s.groundMsl) << ", \"apogeeAgl\": " << JsonNumber(s.apogeeAgl)
+        << ", \"apogeeTime\": " << JsonNumber(s.apogeeTime) << ", \"maxVelocity\": " << JsonNumber(s.maxVelocity)
+        << ", \"maxVelocityTime\": " << JsonNumber(s.maxVelocityTime) << ", \"lineAFirstFired\": " << optional(s.lineAFirst)
+        << ", \"lineBFirstFired\": " << optional(s.lineBFirst) << ", \"batteryMin\": " << JsonNumber(s.batteryMin)
+        << ", \"temperatureMin\": " << JsonNumber(s.temperatureMin)
+        << ", \"temperatureMax\": " << JsonNumber(s.temperatureMax);
+  } else {
+    out << ", \"apogeeAgl\": null, \"apogeeTime\": null, \"maxVelocity\": null, \"maxVelocityTime\": null";
+  }
+  out << ", \"comment\": " << JsonString(comment) << ", \"settingsValid\": " << (valid ? "true" : "false")
+      << ", \"settingsPacket\": \"" << PacketHex(settings.packet) << "\", \"settings\": {";
+  bool first = true;
+  for (const SettingsField& field : SettingsFields(settings)) {
+    out << (first ? "" : ", ") << "\"" << field.name << "\": " << field.value;
+    first = false;
+  }
+  out << "}}\n";
+}
+
+int RunInfo(ToolContext& context) {
+  bool json = context.TakeFlag("--json");
+  if (context.args.size() != 1) return context.Usage("info takes one data set file");
+  // Read aside rather than loaded, so that a file whose settings fail their
+  // checksum is still summarised, with settingsValid false.
+  DataSetFileContents contents;
+  contents.settings.LoadDefaults();
+  DataSetFileStatus status = ReadDataSetFile(Widen(context.args[0]), contents);
+  if (status != DataSetFileStatus::Read && status != DataSetFileStatus::InvalidSettings) {
+    context.err << kCouldNotLoad << "\n";
+    return kExitFailed;
+  }
+  bool valid = status == DataSetFileStatus::Read;
+  CAltimeter altimeter;
+  altimeter.packets = contents.packets;
+  Summary summary = Summarise(altimeter);
+  if (json) {
+    PrintJson(context.out, summary, contents.comment, contents.settings, valid);
+  } else {
+    PrintText(context.out, summary, contents.comment, contents.settings, valid);
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+ULK_TOOL_COMMAND("download", "download DIR [--csv]",
+                 "download the flight memory; save data set k as DIR/flight-<k+1>.ulk (and .csv)", RunDownload);
+ULK_TOOL_COMMAND("csv", "csv FILE.ulk OUT.csv", "export data set 0 of a file as CSV", RunCsv);
+ULK_TOOL_COMMAND("xml", "xml FILE.ulk OUT.xml", "export data set 0 of a file as XML", RunXml);
+ULK_TOOL_COMMAND("info", "info FILE.ulk [--json]", "summarise the flight in a data set file", RunInfo);
