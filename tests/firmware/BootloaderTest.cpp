@@ -198,6 +198,13 @@ TEST_F(BootloaderTest, AnApplicationFirmwareIsToldNothing) {
   EXPECT_EQ(versions.firmwareVersion, 0x0401);
   EXPECT_EQ(UpdateResultLines(UpdateNotInBootloaderMode, versions),
             std::vector<std::wstring>{L"The device is not in bootloader mode."});
+
+  // In bootloader mode, but the channel does not open: told by no lines of its own.
+  altimeter = std::make_unique<CAltimeter>();
+  Alt().bootloaderMode = true;
+  EXPECT_EQ(Update(dir.WidePath("f.dat")), UpdateChannelNotOpened);
+  EXPECT_TRUE(Written().empty());
+  EXPECT_TRUE(UpdateResultLines(UpdateChannelNotOpened, versions).empty());
 }
 
 TEST_F(BootloaderTest, ForeignHardwareIsRefusedAfterTheReadAndBeforeTheErase) {
