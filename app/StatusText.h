@@ -1,0 +1,23 @@
+// The text of a dialog's status box. Workers append lines while the dialog
+// thread reads the whole text to show it, so both go through one lock.
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+
+class StatusText {
+ public:
+  // Wide characters including the terminator, as the status box's buffer holds.
+  static constexpr size_t kCapacity = 0x20000;
+
+  // Appends a piece. When the text would outgrow the buffer, whole lines are
+  // dropped from the front, so the newest lines always show.
+  void Append(const std::wstring& piece);
+  std::wstring Text() const;
+  size_t Length() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::wstring text_;
+};

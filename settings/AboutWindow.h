@@ -1,0 +1,12 @@
+// The "About" dialog: the banner and where to find updates, with the versions
+// this software is made for. It never talks to the device.
+#pragma once
+
+#include "app/DialogWindow.h"
+
+class CAboutWindow : public CStatusDialog {
+ public:
+  CAboutWindow();
+  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+  void ComposeAboutText();
+};

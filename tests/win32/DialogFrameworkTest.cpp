@@ -1,0 +1,339 @@
+// The dialog framework on real windows: a small resizable dialog built in
+// memory, driven from inside its own modal loop.
+#include <windows.h>
+#include <gdiplus.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/DialogWindow.h"
+#include "device/TraceLog.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+constexpr int kGroupId = 1007;
+constexpr int kWorkId = 1006;
+constexpr UINT kRunStep = WM_APP + 1;
+constexpr UINT kThrow = WM_APP + 2;
+
+// A DLGTEMPLATE in the shared form of the program's dialogs.
+class DialogTemplate {
+ public:
+  DialogTemplate(const wchar_t* caption, short cx, short cy) {
+    Align();
+    Put(uint32_t{0x06CC0840});  // WS_THICKFRAME | DS_CENTER | DS_SETFONT | caption, sysmenu, clip
+    Put(uint32_t{0});
+    countAt_ = words_.size();
+    Put(uint16_t{0});
+    Put(uint16_t{0});
+    Put(uint16_t{0});
+    Put(uint16_t(cx));
+    Put(uint16_t(cy));
+    Put(uint16_t{0});  // no menu
+    Text(L"DialogClass");
+    Text(caption);
+    Put(uint16_t{8});
+    Text(L"Microsoft Sans Serif");
+  }
+  void Item(uint16_t classAtom, const wchar_t* text, int id, uint32_t style, short x, short y, short cx, short cy) {
+    Align();
+    Put(static_cast<uint32_t>(style | WS_CHILD | WS_VISIBLE));
+    Put(uint32_t{0});
+    Put(uint16_t(x));
+    Put(uint16_t(y));
+    Put(uint16_t(cx));
+    Put(uint16_t(cy));
+    Put(uint16_t(id));
+    Put(uint16_t{0xFFFF});
+    Put(classAtom);
+    Text(text);
+    Put(uint16_t{0});
+    ++words_[countAt_];
+  }
+  const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
+
+ private:
+  void Put(uint16_t w) { words_.push_back(w); }
+  void Put(uint32_t d) {
+    Put(uint16_t(d & 0xFFFF));
+    Put(uint16_t(d >> 16));
+  }
+  void Text(const wchar_t* s) {
+    for (; *s; ++s) Put(uint16_t(*s));
+    Put(uint16_t{0});
+  }
+  void Align() {
+    if (words_.size() % 2) Put(uint16_t{0});
+  }
+  std::vector<uint16_t> words_;
+  size_t countAt_ = 0;
+};
+
+DialogTemplate StatusDialogTemplate() {
+  DialogTemplate t(L"Test", 240, 160);
+  t.Item(0x0080, L"Status", kGroupId, BS_GROUPBOX, 5, 5, 230, 125);
+  t.Item(0x0081, L"", kStatusBoxId, 0x50A108C4, 12, 18, 216, 105);
+  t.Item(0x0080, L"Work", kWorkId, BS_PUSHBUTTON, 130, 137, 50, 14);
+  t.Item(0x0080, L"Close", kCloseButtonId, BS_PUSHBUTTON, 185, 137, 50, 14);
+  return t;
+}
+
+// A dialog of the common shape; each test gives it a script to run once it is up.
+class CTestDialog : public CStatusDialog {
+ public:
+  CTestDialog() : CStatusDialog(0) {}
+
+  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+    PassToLayout(message, wParam, lParam);
+    INT_PTR result = FALSE;
+    switch (message) {
+      case WM_CLOSE:
+        boxAtClose.push_back(BoxText());
+        return RunCloseProtocol();
+      case WM_INITDIALOG:
+        MakeLayout();
+        Anchor(kStatusBoxId, {true, true, true, true});
+        Anchor(kWorkId, {false, false, true, true});
+        Anchor(kCloseButtonId, {false, false, true, true});
+        AnchorGroupBox(kGroupId, {true, true, true, true});
+        PostMessageW(window, kRunStep, 0, 0);
+        return TRUE;
+      case WM_COMMAND:
+        if (LOWORD(wParam) == kCloseButtonId) SendMessageW(window, WM_CLOSE, 0, 0);
+        if (LOWORD(wParam) == kWorkId) StartWorker(&CTestDialog::Worker);
+        return TRUE;
+      case kRunStep:
+        if (script) script(*this);
+        return TRUE;
+      case kThrow:
+        throw 1;
+      case WM_DEVICECHANGE: {
+        DeviceNotification notification;
+        changes.push_back({static_cast<uint32_t>(wParam), DecodeDeviceBroadcast(lParam, notification) ? notification.name
+                                                                                                      : L"?"});
+        return TRUE;
+      }
+      case WM_DESTROY:
+        boxAtEnd = BoxText();
+        break;
+      default:
+        if (HandleStatusMessage(message, wParam, lParam, result)) return result;
+        break;
+    }
+    return HandleSkinMessage(window, message, wParam, lParam);
+  }
+
+  std::wstring BoxText() const {
+    HWND box = GetDlgItem(hwnd, kStatusBoxId);
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
+    return text;
+  }
+  RECT ControlRect(int id) const {
+    RECT r{};
+    HWND control = GetDlgItem(hwnd, id);
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+
+  static DWORD WINAPI Worker(void* self) {
+    auto& dialog = *static_cast<CTestDialog*>(self);
+    for (int i = 1; i <= dialog.ticks; ++i) {
+      dialog.AppendStatus(L"tick " + std::to_wstring(i) + L"\r\n");
+      Sleep(60);
+    }
+    return 0;
+  }
+
+  std::function<void(CTestDialog&)> script;
+  int ticks = 6;
+  std::vector<std::wstring> boxAtClose;
+  std::wstring boxAtEnd;
+  std::vector<std::pair<uint32_t, std::wstring>> changes;
+};
+
+class DialogFramework : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Gdiplus::GdiplusStartupInput input;
+    ASSERT_EQ(Gdiplus::GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
+    ASSERT_TRUE(RegisterDialogClass(GetModuleHandleW(nullptr)));
+  }
+  void TearDown() override { Gdiplus::GdiplusShutdown(token_); }
+
+  INT_PTR Run(CTestDialog& dialog) {
+    DialogTemplate t = StatusDialogTemplate();
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Get(), nullptr, DialogRouterProc,
+                                   reinterpret_cast<LPARAM>(&dialog));
+  }
+
+  ULONG_PTR token_ = 0;
+};
+
+size_t CountOf(const std::vector<std::string>& lines, const std::string& line) {
+  size_t n = 0;
+  for (const std::string& l : lines) n += l == line;
+  return n;
+}
+
+TEST_F(DialogFramework, ClosingWithoutAWorkerEndsAtOnce) {
+  TraceCapture trace;
+  {
+    CTestDialog dialog;
+    dialog.script = [](CTestDialog& d) { PostMessageW(d.hwnd, WM_CLOSE, 0, 0); };
+    EXPECT_EQ(Run(dialog), 0);
+    EXPECT_EQ(dialog.boxAtClose.size(), 1u);
+  }
+  std::vector<std::string> lines = trace.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Waiting for thread to close...");
+  EXPECT_EQ(lines[1], "Thread has exited.");
+  EXPECT_EQ(lines[2], "DESTRUCT");
+}
+
+TEST_F(DialogFramework, ClosingDuringAWorkerRepostsAndItsLinesStillShow) {
+  TraceCapture trace;
+  CTestDialog dialog;
+  dialog.script = [](CTestDialog& d) {
+    SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
+    SendMessageW(d.hwnd, WM_COMMAND, kCloseButtonId, 0);
+  };
+  EXPECT_EQ(Run(dialog), 0);
+  std::vector<std::string> lines = trace.Lines();
+  EXPECT_GE(CountOf(lines, "reposting close message..."), 2u);
+  EXPECT_EQ(CountOf(lines, "Thread has exited."), 1u);
+  EXPECT_EQ(lines.back(), "Thread has exited.");
+  EXPECT_EQ(CountOf(lines, "Waiting for thread to close..."), dialog.boxAtClose.size());
+  // Lines appended while the close was being retried reached the box.
+  EXPECT_NE(dialog.boxAtClose.back().find(L"tick 5\r\n"), std::wstring::npos);
+  EXPECT_EQ(dialog.boxAtEnd, L"tick 1\r\ntick 2\r\ntick 3\r\ntick 4\r\ntick 5\r\ntick 6\r\n");
+}
+
+TEST_F(DialogFramework, ResizingIsBoundedBelowAndMovesAnchoredControls) {
+  CTestDialog dialog;
+  dialog.script = [](CTestDialog& d) {
+    RECT opened;
+    GetWindowRect(d.hwnd, &opened);
+    const int w = opened.right - opened.left, h = opened.bottom - opened.top;
+    MINMAXINFO info{};
+    SendMessageW(d.hwnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.ptMinTrackSize.x, w);
+    EXPECT_EQ(info.ptMinTrackSize.y, h);
+
+    SetWindowPos(d.hwnd, nullptr, 0, 0, w - 60, h - 40, SWP_NOMOVE | SWP_NOZORDER);
+    RECT now;
+    GetWindowRect(d.hwnd, &now);
+    EXPECT_EQ(now.right - now.left, w);
+    EXPECT_EQ(now.bottom - now.top, h);
+
+    const RECT box = d.ControlRect(kStatusBoxId), close = d.ControlRect(kCloseButtonId);
+    ASSERT_EQ(d.groupBoxes.size(), 1u);
+    RECT frame;
+    GetWindowRect(d.groupBoxes[0]->window, &frame);
+    MapWindowPoints(nullptr, d.hwnd, reinterpret_cast<POINT*>(&frame), 2);
+
+    SetWindowPos(d.hwnd, nullptr, 0, 0, w + 100, h + 60, SWP_NOMOVE | SWP_NOZORDER);
+    const RECT box2 = d.ControlRect(kStatusBoxId), close2 = d.ControlRect(kCloseButtonId);
+    EXPECT_EQ(box2.left, box.left);
+    EXPECT_EQ(box2.top, box.top);
+    EXPECT_EQ(box2.right, box.right + 100);
+    EXPECT_EQ(box2.bottom, box.bottom + 60);
+    EXPECT_EQ(close2.left, close.left + 100);
+    EXPECT_EQ(close2.top, close.top + 60);
+    EXPECT_EQ(close2.right - close2.left, close.right - close.left);
+    EXPECT_EQ(close2.bottom - close2.top, close.bottom - close.top);
+    RECT frame2;
+    GetWindowRect(d.groupBoxes[0]->window, &frame2);
+    MapWindowPoints(nullptr, d.hwnd, reinterpret_cast<POINT*>(&frame2), 2);
+    EXPECT_EQ(frame2.right, frame.right + 100);
+    EXPECT_EQ(frame2.bottom, frame.bottom + 60);
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  Run(dialog);
+}
+
+TEST_F(DialogFramework, ALongLogStaysScrolledToItsLastLine) {
+  CTestDialog dialog;
+  dialog.script = [](CTestDialog& d) {
+    // From another thread, as a worker appends.
+    std::thread writer([&d] {
+      for (int i = 1; i <= 400; ++i) d.AppendStatus(L"Packet Read: " + std::to_wstring(i) + L"\r\n");
+    });
+    writer.join();
+    MSG message;
+    while (PeekMessageW(&message, d.hwnd, kStatusChangedMessage, kStatusChangedMessage, PM_REMOVE))
+      DispatchMessageW(&message);
+    HWND box = GetDlgItem(d.hwnd, kStatusBoxId);
+    const int lines = static_cast<int>(SendMessageW(box, EM_GETLINECOUNT, 0, 0));
+    EXPECT_GE(lines, 400);
+    EXPECT_GT(SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0), 300);
+    // The last line with text lies inside the box's client area.
+    const LRESULT lastLine = SendMessageW(box, EM_LINEINDEX, lines - 2, 0);
+    const LRESULT where = SendMessageW(box, EM_POSFROMCHAR, lastLine, 0);
+    RECT client;
+    GetClientRect(box, &client);
+    const int y = static_cast<short>(HIWORD(where));
+    EXPECT_GE(y, 0);
+    EXPECT_LT(y, client.bottom);
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  Run(dialog);
+  EXPECT_NE(dialog.boxAtEnd.find(L"Packet Read: 400\r\n"), std::wstring::npos);
+}
+
+TEST_F(DialogFramework, AnExceptionInAHandlerCountsAsNotHandled) {
+  CTestDialog dialog;
+  dialog.script = [](CTestDialog& d) {
+    EXPECT_EQ(SendMessageW(d.hwnd, kThrow, 0, 0), 0);
+    EXPECT_TRUE(IsWindow(d.hwnd));
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  EXPECT_EQ(Run(dialog), 0);
+}
+
+// Tells arrivals and removals from its own thread, as the simulator does.
+class SinkOnlyHost : public HidHost {
+ public:
+  bool InterfacePath(uint32_t, std::wstring&) override { return false; }
+  HidHandle OpenPath(const std::wstring&, uint32_t, uint32_t, bool) override { return kInvalidHidHandle; }
+  void CloseHandle(HidHandle) override {}
+  bool GetAttributes(HidHandle, HidAttributes&) override { return false; }
+  HidEvent CreateIoEvent() override { return nullptr; }
+  void CloseIoEvent(HidEvent) override {}
+  bool ReadReport(HidHandle, uint8_t*, uint32_t, HidOverlapped&, uint32_t) override { return false; }
+  bool WriteReport(HidHandle, const uint8_t*, uint32_t, HidOverlapped&, uint32_t) override { return false; }
+  void Sleep(uint32_t) override {}
+  void SetDeviceChangeSink(DeviceChangeSink s) override { sink = std::move(s); }
+  DeviceChangeSink sink;
+};
+
+TEST_F(DialogFramework, SimulatedDeviceChangesArriveAsWmDeviceChange) {
+  auto host = std::make_shared<SinkOnlyHost>();
+  InstallHidHost(host);
+  CTestDialog dialog;
+  dialog.script = [&host](CTestDialog& d) {
+    d.RegisterDeviceNotifications();
+    ASSERT_TRUE(host->sink);
+    std::thread bus([&host] {
+      host->sink(kDeviceArrival, {kDevTypDeviceInterface, L"\\\\?\\hid#vid_03db&pid_0002#1"});
+      host->sink(kDeviceRemoveComplete, {kDevTypDeviceInterface, L"\\\\?\\hid#vid_03db&pid_0001#2"});
+    });
+    bus.join();
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  Run(dialog);
+  InstallHidHost(nullptr);
+  ASSERT_EQ(dialog.changes.size(), 2u);
+  EXPECT_EQ(dialog.changes[0].first, kDeviceArrival);
+  EXPECT_EQ(dialog.changes[0].second, L"\\\\?\\hid#vid_03db&pid_0002#1");
+  EXPECT_EQ(dialog.changes[1].first, kDeviceRemoveComplete);
+  EXPECT_EQ(dialog.changes[1].second, L"\\\\?\\hid#vid_03db&pid_0001#2");
+}
+
+}  // namespace
