@@ -102,7 +102,8 @@ TEST_F(EmulateToolTest, ExitStatuses) {
       {"--device sim:clock=virtual emulate", 2, "ulktool: emulate takes one data set file"},
       {"--device sim:clock=virtual emulate " + Path("missing.ulk"), 1,
        "Could not load file. Make sure the file is valid and not locked."},
-      {"--device sim:clock=virtual,bootloader emulate " + file, 3, "Device found, but is in bootloader mode."},
+      {"--device sim:clock=virtual,version=0x0310 emulate " + file, 3,
+       "Device found, but has incompatible firmware version."},
       // A flight that ends on the pad: the data runs out and the reset ends it.
       {"--device sim:clock=virtual emulate " + file, 0, "Device Connected."},
   };
