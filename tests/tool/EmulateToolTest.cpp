@@ -115,4 +115,22 @@ TEST_F(EmulateToolTest, ExitStatuses) {
   }
 }
 
+TEST_F(EmulateToolTest, CtrlCStopsAtTheNextRequestWithAReset) {
+  std::string file = SaveFlight(MakeTestFlight().msl);
+  ToolRun run = RunTool("--trace --device 'exec:sh " ULK_SOURCE_DIR
+                        "/tests/fixtures/interrupting-device.sh 3' emulate " + file);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, (std::vector<std::string>{"Emulating...", "Launch Time (s): 0", "Done."}));
+  // The request in hand when the stop is seen is answered by the reset alone.
+  size_t stop = run.err.find("User ended emulation.\nReseting device.\n");
+  ASSERT_NE(stop, std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("The device is requesting", stop), std::string::npos);
+  // The signal lands before the device's next request is handled, or at worst one later.
+  int requests = 0;
+  for (size_t at = 0; (at = run.err.find("The device is requesting ADC data. Data: 1320\n", at)) < stop; ++at)
+    ++requests;
+  EXPECT_GE(requests, 4);
+  EXPECT_LE(requests, 5);
+}
+
 }  // namespace
