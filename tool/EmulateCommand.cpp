@@ -15,7 +15,7 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a si
 
 // Ctrl-C (or a kill) stops the emulation as closing the dialog does; a second
 // one ends the tool at once, should the device never ask again.
-extern "C" void OnInterrupt(int) {
+void OnInterrupt(int) {
   if (interruptFlag) interruptFlag->store(true);
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);
