@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <thread>
@@ -295,6 +296,56 @@ TEST_F(DialogFramework, AnExceptionInAHandlerCountsAsNotHandled) {
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
   EXPECT_EQ(Run(dialog), 0);
+}
+
+// Paints the owner-drawn frame into a bitmap prefilled with a marker colour.
+TEST_F(DialogFramework, TheGroupBoxFrameLeavesTheControlsInsideUntouched) {
+  CTestDialog dialog;
+  dialog.script = [](CTestDialog& d) {
+    ASSERT_EQ(d.groupBoxes.size(), 1u);
+    EXPECT_EQ(d.groupBoxes[0]->caption, L"Status");
+    HWND frame = d.groupBoxes[0]->window;
+    RECT client;
+    GetClientRect(frame, &client);
+    const int w = client.right, h = client.bottom;
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    auto* pixels = static_cast<uint32_t*>(bits);
+    constexpr uint32_t kMarker = 0x00FF00FF;
+    std::fill(pixels, pixels + w * h, kMarker);
+    DRAWITEMSTRUCT item{};
+    item.CtlType = ODT_STATIC;
+    item.hwndItem = frame;
+    item.hDC = dc;
+    item.rcItem = client;
+    SendMessageW(d.hwnd, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item));
+    GdiFlush();
+    auto at = [&](int x, int y) { return pixels[y * w + x] & 0x00FFFFFF; };
+    constexpr uint32_t kTan = 0xD2B48C, kBackground = 0xC4DFFF;
+    int topEdge = -1;
+    for (int y = 0; y < 30 && topEdge < 0; ++y)
+      if (at(w - 20, y) == kTan) topEdge = y;
+    EXPECT_GT(topEdge, 0);
+    EXPECT_EQ(at(w / 2, h - 2), kTan);   // bottom edge
+    EXPECT_EQ(at(1, h / 2), kTan);       // left edge
+    EXPECT_EQ(at(w - 2, h / 2), kTan);   // right edge
+    EXPECT_EQ(at(5, h / 2), kBackground);  // the gap between frame and box
+    // The status box inside keeps what was there.
+    RECT box;
+    GetWindowRect(GetDlgItem(d.hwnd, kStatusBoxId), &box);
+    MapWindowPoints(nullptr, frame, reinterpret_cast<POINT*>(&box), 2);
+    EXPECT_EQ(at((box.left + box.right) / 2, (box.top + box.bottom) / 2), kMarker);
+    EXPECT_EQ(at(box.left + 1, box.top + 1), kMarker);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  Run(dialog);
 }
 
 // Tells arrivals and removals from its own thread, as the simulator does.
