@@ -1,31 +1,25 @@
 #include "tool/ToolDevice.h"
 
+#include "device/ConnectionRoutines.h"
+
 namespace {
 
-int Report(ToolContext& context, ConnectResult result, uint16_t version, bool bootloader) {
-  const char* mode = bootloader ? "bootloader" : "firmware";
-  switch (result) {
-    case Connected:
-      context.err << (bootloader ? "Device connected in bootloader mode.\n" : "Device Connected.\n");
-      context.err << (bootloader ? "Device bootloader version: " : "Current device firmware version: ")
-                  << Narrow(FormatVersion(version)) << "\n";
-      return kExitOk;
-    case CannotOpen:
-      context.err << (bootloader ? "Device found in bootloader mode. Unable to connect to device.\n"
-                                 : "Device found. Unable to connect to device.\n")
-                  << "Please ensure it is not being used by another application.\n"
-                     "Removing the device and re-attaching it should correct this.\n";
-      break;
-    case IncompatibleVersion:
-      context.err << (bootloader ? "Device found in bootloader mode, but has incompatible bootloader version.\n"
-                                 : "Device found, but has incompatible firmware version.\n");
-      context.err << "Current device " << mode << " version: " << Narrow(FormatVersion(version)) << "\n";
-      context.err << "Required device " << mode << " version: " << Narrow(FormatVersion(kRequiredVersion)) << "\n";
-      break;
-    case NotFound:
-      context.err << "Device not found.\n";
-      break;
+// The dialogs' status lines on standard error, with plain line ends.
+class ToolStatus : public StatusSink {
+ public:
+  explicit ToolStatus(std::ostream& err) : err_(err) {}
+  void AppendStatus(const std::wstring& line) override {
+    std::string text = Narrow(line);
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+    err_ << text;
   }
+
+ private:
+  std::ostream& err_;
+};
+
+int Finish(ToolContext& context, ConnectResult result) {
+  if (result == Connected) return kExitOk;
   context.err << kAltimeterNotFound << "\n";
   return kExitNoDevice;
 }
@@ -34,12 +28,13 @@ int Report(ToolContext& context, ConnectResult result, uint16_t version, bool bo
 
 int ConnectNormal(ToolContext& context, CAltimeter& altimeter) {
   if (!context.AttachDevice()) return kExitUsage;
-  uint16_t version = 0;
-  return Report(context, altimeter.Connect(&version, false), version, false);
+  ToolStatus status(context.err);
+  return Finish(context, ConnectNormalDevice(altimeter, status));
 }
 
 int ConnectBootloader(ToolContext& context, CAltimeter& altimeter) {
   if (!context.AttachDevice()) return kExitUsage;
-  uint16_t version = 0;
-  return Report(context, altimeter.Connect(&version, true), version, true);
+  ToolStatus status(context.err);
+  // A firmware sent into the bootloader is not there yet: no device this time.
+  return Finish(context, ConnectBootloaderDevice(altimeter, status));
 }
