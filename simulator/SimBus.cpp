@@ -169,7 +169,16 @@ HidHandle SimBus::OpenPath(const std::wstring& path, uint32_t access, uint32_t s
 
 void SimBus::CloseHandle(HidHandle handle) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  handles_.erase(reinterpret_cast<uintptr_t>(handle));
+  auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == handles_.end()) return;
+  int slot = it->second.slot;
+  bool reader = (it->second.access & kGenericRead) != 0;
+  handles_.erase(it);
+  if (!reader || slot < 0) return;
+  // As the HID driver does, the reports nobody read go with the last reader.
+  for (const auto& [id, h] : handles_)
+    if (h.slot == slot && (h.access & kGenericRead)) return;
+  Slot(slot).input.clear();
 }
 
 bool SimBus::GetAttributes(HidHandle handle, HidAttributes& attributes) {
