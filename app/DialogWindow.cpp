@@ -133,7 +133,7 @@ void CBaseWindow::DrawGroupBox(const DRAWITEMSTRUCT& item, const GroupBoxRecord&
   LOGFONTA logFont{};
   if (dialogFont && GetObjectA(dialogFont, sizeof logFont, &logFont) == sizeof logFont)
     font = std::make_unique<Font>(item.hDC, &logFont);
-  if (!font || font->GetLastStatus() != Ok) font = std::make_unique<Font>(item.hDC);
+  if (!font || font->GetLastStatus() != Gdiplus::Ok) font = std::make_unique<Font>(item.hDC);
 
   FontFamily family;
   font->GetFamily(&family);

@@ -14,6 +14,7 @@
 
 #include "app/DialogLayout.h"
 #include "app/StatusText.h"
+#include "device/ConnectionRoutines.h"
 #include "device/HidHost.h"
 
 // The status box's refresh request, posted by AppendStatus.
@@ -89,15 +90,16 @@ class CBaseWindow : public CDialogWindow {
 };
 
 // What each dialog adds to CBaseWindow: the layout, the status box and its
-// text, the one worker at a time, and the close protocol.
-class CStatusDialog : public CBaseWindow {
+// text, the one worker at a time, and the close protocol. It is the status
+// sink of the connection routines.
+class CStatusDialog : public CBaseWindow, public StatusSink {
  public:
   explicit CStatusDialog(uint32_t templateId);
   // Waits for a worker that is still running: it works on this object.
   ~CStatusDialog() override;
 
   // Callable from any thread.
-  void AppendStatus(std::wstring line);
+  void AppendStatus(const std::wstring& line) override;
 
   // WM_INITDIALOG's first step: the layout at the dialog's opening size.
   void MakeLayout();
@@ -113,6 +115,12 @@ class CStatusDialog : public CBaseWindow {
   void PassToLayout(UINT message, WPARAM wParam, LPARAM lParam);
   bool HandleStatusMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
   void RefreshStatusBox();
+
+  // WM_DEVICECHANGE: decodes the record and runs OnDeviceChange through the
+  // guard. The dialog then refreshes its look and answers 1.
+  void HandleDeviceChange(WPARAM event, LPARAM record, CAltimeter& altimeter, ConnectionGuard& guard);
+  // The connection icon of RefreshConnectionLook in a picture control.
+  void ShowConnectionIcon(int pictureId, const CAltimeter& altimeter);
 
   // Starts routine(this) on a new thread; its handle replaces the last one.
   bool StartWorker(LPTHREAD_START_ROUTINE routine);

@@ -29,7 +29,7 @@ CStatusDialog::~CStatusDialog() {
   if (statusBrush) DeleteObject(statusBrush);
 }
 
-void CStatusDialog::AppendStatus(std::wstring line) {
+void CStatusDialog::AppendStatus(const std::wstring& line) {
   statusText.Append(line);
   HWND window = statusWindow_.load();
   // One refresh shows every line appended before it, so one waiting is enough;
@@ -91,6 +91,19 @@ void CStatusDialog::RefreshStatusBox() {
   SendMessageW(box, WM_SETREDRAW, TRUE, 0);
   // Redraw is not repainted by itself once it is switched back on.
   InvalidateRect(box, nullptr, TRUE);
+}
+
+void CStatusDialog::HandleDeviceChange(WPARAM event, LPARAM record, CAltimeter& altimeter, ConnectionGuard& guard) {
+  DeviceNotification notification;
+  if (!DecodeDeviceBroadcast(record, notification)) notification = DeviceNotification{0, std::wstring()};
+  OnDeviceChange(static_cast<uint32_t>(event), notification, altimeter, *this, guard);
+}
+
+void CStatusDialog::ShowConnectionIcon(int pictureId, const CAltimeter& altimeter) {
+  // Shared icons are the system's to free, so repeated refreshes leak nothing.
+  HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ConnectionIconId(altimeter)), IMAGE_ICON, 48, 48,
+                           LR_SHARED);
+  SendDlgItemMessageW(hwnd, pictureId, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
 }
 
 bool CStatusDialog::StartWorker(LPTHREAD_START_ROUTINE routine) {

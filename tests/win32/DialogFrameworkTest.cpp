@@ -113,7 +113,14 @@ class CTestDialog : public CStatusDialog {
         return TRUE;
       case kThrow:
         throw 1;
+      case WM_TIMER:
+        if (onTimer) onTimer(*this);
+        return TRUE;
       case WM_DEVICECHANGE: {
+        if (guard) {
+          HandleDeviceChange(wParam, lParam, *altimeter, *guard);
+          return TRUE;
+        }
         DeviceNotification notification;
         changes.push_back({static_cast<uint32_t>(wParam), DecodeDeviceBroadcast(lParam, notification) ? notification.name
                                                                                                       : L"?"});
@@ -153,6 +160,9 @@ class CTestDialog : public CStatusDialog {
   }
 
   std::function<void(CTestDialog&)> script;
+  std::function<void(CTestDialog&)> onTimer;
+  CAltimeter* altimeter = nullptr;
+  std::unique_ptr<ConnectionGuard> guard;
   int ticks = 6;
   std::vector<std::wstring> boxAtClose;
   std::wstring boxAtEnd;
@@ -385,6 +395,43 @@ TEST_F(DialogFramework, SimulatedDeviceChangesArriveAsWmDeviceChange) {
   EXPECT_EQ(dialog.changes[0].second, L"\\\\?\\hid#vid_03db&pid_0002#1");
   EXPECT_EQ(dialog.changes[1].first, kDeviceRemoveComplete);
   EXPECT_EQ(dialog.changes[1].second, L"\\\\?\\hid#vid_03db&pid_0001#2");
+}
+
+// A bootloader told to leave comes back as the application firmware: its
+// arrival reaches the dialog as WM_DEVICECHANGE and connects.
+TEST_F(DialogFramework, ADeviceBackFromItsBootloaderReconnectsThroughTheWindow) {
+  std::string error;
+  auto host = MakeSimHost("bootloader,latency=0", error);
+  ASSERT_TRUE(host) << error;
+  InstallHidHost(host);
+  {
+    CAltimeter altimeter;
+    CTestDialog dialog;
+    dialog.altimeter = &altimeter;
+    dialog.guard = std::make_unique<ConnectionGuard>(altimeter, [&] { ConnectNormalDevice(altimeter, dialog); });
+    DWORD started = 0;
+    dialog.script = [&](CTestDialog& d) {
+      d.RegisterDeviceNotifications();
+      ConnectNormalDevice(altimeter, d);
+      started = GetTickCount();
+      SetTimer(d.hwnd, 1, 50, nullptr);
+    };
+    dialog.onTimer = [&](CTestDialog& d) {
+      if (d.BoxText().find(L"Device Connected.\r\n") != std::wstring::npos || GetTickCount() - started > 10000) {
+        KillTimer(d.hwnd, 1);
+        PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+      }
+    };
+    Run(dialog);
+    EXPECT_EQ(dialog.boxAtEnd,
+              L"Device found, but is in bootloader mode.\r\n"
+              L"Device disconnected.\r\n"  // the bootloader's own removal
+              L"Device Connected.\r\n"
+              L"Current device firmware version: 4.05\r\n");
+    EXPECT_TRUE(altimeter.IsOpen());
+    EXPECT_FALSE(altimeter.bootloaderMode);
+  }
+  InstallHidHost(nullptr);
 }
 
 }  // namespace
