@@ -68,7 +68,7 @@ TEST_F(EmulateToolTest, PrintsTheDevicesEventsBetweenTheSecondsOfTheFlight) {
   std::string file = SaveFlight(MakeTestFlight().msl);
   ToolRun run = RunTool("--device sim:clock=virtual emulate " + file);
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "Device Connected.\nCurrent device firmware version: 4.05\n");
+  EXPECT_EQ(run.err.rfind("Device Connected.\n", 0), 0u) << run.err;
   ASSERT_GE(run.out.size(), 3u);
   EXPECT_EQ(run.out.front(), "Emulating...");
   EXPECT_EQ(run.out.back(), "Done.");
