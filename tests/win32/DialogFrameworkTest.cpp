@@ -274,7 +274,7 @@ TEST_F(DialogFramework, ALongLogStaysScrolledToItsLastLine) {
   dialog.script = [](CTestDialog& d) {
     // From another thread, as a worker appends.
     std::thread writer([&d] {
-      for (int i = 1; i <= 400; ++i) d.AppendStatus(L"Packet Read: " + std::to_wstring(i) + L"\r\n");
+      for (int i = 1; i <= 3000; ++i) d.AppendStatus(L"Packet Read: " + std::to_wstring(i) + L"\r\n");
     });
     writer.join();
     MSG message;
@@ -282,8 +282,8 @@ TEST_F(DialogFramework, ALongLogStaysScrolledToItsLastLine) {
       DispatchMessageW(&message);
     HWND box = GetDlgItem(d.hwnd, kStatusBoxId);
     const int lines = static_cast<int>(SendMessageW(box, EM_GETLINECOUNT, 0, 0));
-    EXPECT_GE(lines, 400);
-    EXPECT_GT(SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0), 300);
+    EXPECT_GE(lines, 3000);
+    EXPECT_GT(SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0), 2900);
     // The last line with text lies inside the box's client area.
     const LRESULT lastLine = SendMessageW(box, EM_LINEINDEX, lines - 2, 0);
     const LRESULT where = SendMessageW(box, EM_POSFROMCHAR, lastLine, 0);
@@ -295,7 +295,7 @@ TEST_F(DialogFramework, ALongLogStaysScrolledToItsLastLine) {
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
   Run(dialog);
-  EXPECT_NE(dialog.boxAtEnd.find(L"Packet Read: 400\r\n"), std::wstring::npos);
+  EXPECT_NE(dialog.boxAtEnd.find(L"Packet Read: 3000\r\n"), std::wstring::npos);
 }
 
 TEST_F(DialogFramework, AnExceptionInAHandlerCountsAsNotHandled) {
