@@ -143,6 +143,12 @@ bool LoadAndShowDataSet(const std::wstring& path) {
   return true;
 }
 
+void ShowDownloadedSet(int32_t selectedSet) {
+  TraceLog << "Selected Set: " << selectedSet << std::endl;
+  Altimeter().SelectPlotSet(selectedSet == -1 ? 0 : selectedSet);
+  RedrawPlot();
+}
+
 void OpenDataSet(HWND owner) {
   g_openFileName[0] = L'\0';
   OPENFILENAMEW request{};

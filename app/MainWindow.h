@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -15,6 +16,8 @@ bool LoadAndShowDataSet(const std::wstring& path);
 void OpenDataSet(HWND owner);
 void ExportCsv(HWND owner);
 void ExportXml(HWND owner);
+// After "Download Data...": shows the set the dialog left selected, set 0 when none (-1).
+void ShowDownloadedSet(int32_t selectedSet);
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Answers the last GetMessageW result.

@@ -198,6 +198,17 @@ TEST_F(MainWindow, OpenLoadsTheChosenFileOrSaysItCannot) {
   EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_LOAD_FAILED));
 }
 
+TEST_F(MainWindow, ADownloadLeavingNoSetSelectedShowsSetZero) {
+  CProgram program(GetModuleHandleW(nullptr));
+  ASSERT_TRUE(program.Start(L""));
+  ASSERT_TRUE(Altimeter().LoadDataSet(FixturePath("small-flight.ulk")));
+  TraceCapture trace;
+  ShowDownloadedSet(-1);
+  EXPECT_TRUE(trace.Has("Selected Set: -1"));
+  EXPECT_EQ(Altimeter().flight.selectedSet, 0);
+  EXPECT_FALSE(Altimeter().flight.altitudeMsl.empty());
+}
+
 TEST_F(MainWindow, TheWindowCannotBeMadeSmallerThan420By320) {
   CProgram program(GetModuleHandleW(nullptr));
   ASSERT_TRUE(program.Start(L""));
