@@ -125,6 +125,9 @@ class CStatusDialog : public CBaseWindow, public StatusSink {
   // Starts routine(this) on a new thread; its handle replaces the last one.
   bool StartWorker(LPTHREAD_START_ROUTINE routine);
   bool WorkerRunning() const;
+  // A device worker's check before it talks to the device: false, with the
+  // line that tells the user, when the channel is not open.
+  bool DeviceConnected(const CAltimeter& altimeter);
   // Waits up to 100 ms for the worker: ends the dialog when it has ended,
   // otherwise posts WM_CLOSE again. Answers TRUE.
   INT_PTR RunCloseProtocol(const char* repostTrace = "reposting close message...");

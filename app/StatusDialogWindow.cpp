@@ -123,6 +123,12 @@ bool CStatusDialog::WorkerRunning() const {
   return workerThread && WaitForSingleObject(workerThread, 0) == WAIT_TIMEOUT;
 }
 
+bool CStatusDialog::DeviceConnected(const CAltimeter& altimeter) {
+  if (altimeter.IsOpen()) return true;
+  AppendStatus(L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
+  return false;
+}
+
 INT_PTR CStatusDialog::RunCloseProtocol(const char* repostTrace) {
   TraceLog << "Waiting for thread to close..." << std::endl;
   // No worker at all is no wait: WaitForSingleObject fails at once.

@@ -152,6 +152,7 @@ class CTestDialog : public CStatusDialog {
 
   static DWORD WINAPI Worker(void* self) {
     auto& dialog = *static_cast<CTestDialog*>(self);
+    if (dialog.altimeter && !dialog.DeviceConnected(*dialog.altimeter)) return 0;
     for (int i = 1; i <= dialog.ticks; ++i) {
       dialog.AppendStatus(L"tick " + std::to_wstring(i) + L"\r\n");
       Sleep(60);
@@ -296,6 +297,19 @@ TEST_F(DialogFramework, ALongLogStaysScrolledToItsLastLine) {
   };
   Run(dialog);
   EXPECT_NE(dialog.boxAtEnd.find(L"Packet Read: 3000\r\n"), std::wstring::npos);
+}
+
+TEST_F(DialogFramework, AWorkerWithoutADeviceSaysSoAndTheDialogStaysUsable) {
+  CAltimeter altimeter;
+  CTestDialog dialog;
+  dialog.altimeter = &altimeter;
+  dialog.script = [](CTestDialog& d) {
+    SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
+    WaitForSingleObject(d.workerThread, 5000);
+    SendMessageW(d.hwnd, WM_COMMAND, kCloseButtonId, 0);
+  };
+  EXPECT_EQ(Run(dialog), 0);
+  EXPECT_EQ(dialog.boxAtEnd, L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
 }
 
 TEST_F(DialogFramework, AnExceptionInAHandlerCountsAsNotHandled) {
