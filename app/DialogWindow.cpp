@@ -108,6 +108,8 @@ HWND CBaseWindow::MakeOwnerDrawnGroupBox(int controlId) {
                               r.right - r.left, r.bottom - r.top, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (!made) return nullptr;
   DestroyWindow(box);
+  // Beneath the controls it frames, as the group box was.
+  SetWindowPos(made, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   // Repainted whole on every resize, so the frame follows the new size.
   SetClassLongPtrW(made, GCL_STYLE, GetClassLongPtrW(made, GCL_STYLE) | CS_HREDRAW | CS_VREDRAW);
   auto record = std::make_unique<GroupBoxRecord>();
