@@ -31,6 +31,14 @@ ConnectResult ConnectBootloaderDevice(CAltimeter& altimeter, StatusSink& status)
 // The connection icon that the dialogs show: 110 while the channel is open, else 109.
 int ConnectionIconId(const CAltimeter& altimeter);
 
+#ifdef _WIN32
+struct HWND__;
+// Puts that icon, at 48 x 48, into a dialog's icon control (STM_SETIMAGE). The
+// icons are shared: the control never owns them. post: PostMessageW, for a
+// worker that must not wait for the dialog thread; else SendMessageW.
+void ShowConnectionIcon(HWND__* iconControl, int iconId, bool post);
+#endif
+
 // Runs a dialog's connect routine on an arrival and closes the channel when the
 // connected device is removed, but never while a worker of the dialog is using
 // the channel: then the work waits until the worker ends and runs once.
