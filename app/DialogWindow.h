@@ -119,8 +119,9 @@ class CStatusDialog : public CBaseWindow, public StatusSink {
   // WM_DEVICECHANGE: decodes the record and runs OnDeviceChange through the
   // guard. The dialog then refreshes its look and answers 1.
   void HandleDeviceChange(WPARAM event, LPARAM record, CAltimeter& altimeter, ConnectionGuard& guard);
-  // The connection icon of RefreshConnectionLook in a picture control.
-  void ShowConnectionIcon(int pictureId, const CAltimeter& altimeter);
+  // The connection icon of RefreshConnectionLook in a picture control; post
+  // from a worker, which must not wait for the dialog thread.
+  void ShowConnectionIcon(int pictureId, const CAltimeter& altimeter, bool post = false);
 
   // Starts routine(this) on a new thread; its handle replaces the last one.
   bool StartWorker(LPTHREAD_START_ROUTINE routine);

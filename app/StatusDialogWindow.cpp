@@ -99,11 +99,8 @@ void CStatusDialog::HandleDeviceChange(WPARAM event, LPARAM record, CAltimeter& 
   OnDeviceChange(static_cast<uint32_t>(event), notification, altimeter, *this, guard);
 }
 
-void CStatusDialog::ShowConnectionIcon(int pictureId, const CAltimeter& altimeter) {
-  // Shared icons are the system's to free, so repeated refreshes leak nothing.
-  HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(ConnectionIconId(altimeter)), IMAGE_ICON, 48, 48,
-                           LR_SHARED);
-  SendDlgItemMessageW(hwnd, pictureId, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+void CStatusDialog::ShowConnectionIcon(int pictureId, const CAltimeter& altimeter, bool post) {
+  ::ShowConnectionIcon(GetDlgItem(hwnd, pictureId), ConnectionIconId(altimeter), post);
 }
 
 bool CStatusDialog::StartWorker(LPTHREAD_START_ROUTINE routine) {

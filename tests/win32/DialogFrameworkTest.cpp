@@ -19,6 +19,7 @@ namespace {
 
 constexpr int kGroupId = 1007;
 constexpr int kWorkId = 1006;
+constexpr int kIconId = 1033;
 constexpr UINT kRunStep = WM_APP + 1;
 constexpr UINT kThrow = WM_APP + 2;
 
@@ -81,6 +82,7 @@ DialogTemplate StatusDialogTemplate() {
   t.Item(0x0081, L"", kStatusBoxId, 0x50A108C4, 12, 18, 216, 105);
   t.Item(0x0080, L"Work", kWorkId, BS_PUSHBUTTON, 130, 137, 50, 14);
   t.Item(0x0080, L"Close", kCloseButtonId, BS_PUSHBUTTON, 185, 137, 50, 14);
+  t.Item(0x0082, L"", kIconId, SS_ICON, 5, 137, 20, 20);
   return t;
 }
 
@@ -424,14 +426,22 @@ TEST_F(DialogFramework, ADeviceBackFromItsBootloaderReconnectsThroughTheWindow) 
     dialog.altimeter = &altimeter;
     dialog.guard = std::make_unique<ConnectionGuard>(altimeter, [&] { ConnectNormalDevice(altimeter, dialog); });
     DWORD started = 0;
+    HANDLE closedIcon = nullptr, connectedIcon = nullptr;
     dialog.script = [&](CTestDialog& d) {
       d.RegisterDeviceNotifications();
       ConnectNormalDevice(altimeter, d);
+      d.ShowConnectionIcon(kIconId, altimeter);
+      closedIcon = reinterpret_cast<HANDLE>(SendDlgItemMessageW(d.hwnd, kIconId, STM_GETIMAGE, IMAGE_ICON, 0));
       started = GetTickCount();
       SetTimer(d.hwnd, 1, 50, nullptr);
     };
     dialog.onTimer = [&](CTestDialog& d) {
-      if (d.BoxText().find(L"Device Connected.\r\n") != std::wstring::npos || GetTickCount() - started > 10000) {
+      const bool connected = d.BoxText().find(L"Device Connected.\r\n") != std::wstring::npos;
+      if (connected) {
+        d.ShowConnectionIcon(kIconId, altimeter);
+        connectedIcon = reinterpret_cast<HANDLE>(SendDlgItemMessageW(d.hwnd, kIconId, STM_GETIMAGE, IMAGE_ICON, 0));
+      }
+      if (connected || GetTickCount() - started > 10000) {
         KillTimer(d.hwnd, 1);
         PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
       }
@@ -444,6 +454,10 @@ TEST_F(DialogFramework, ADeviceBackFromItsBootloaderReconnectsThroughTheWindow) 
               L"Current device firmware version: 4.05\r\n");
     EXPECT_TRUE(altimeter.IsOpen());
     EXPECT_FALSE(altimeter.bootloaderMode);
+    // The icon followed: not connected (109), then connected (110).
+    EXPECT_NE(closedIcon, nullptr);
+    EXPECT_NE(connectedIcon, nullptr);
+    EXPECT_NE(closedIcon, connectedIcon);
   }
   InstallHidHost(nullptr);
 }
