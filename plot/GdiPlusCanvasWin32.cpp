@@ -1,0 +1,109 @@
+#include "plot/GdiPlusCanvasWin32.h"
+
+bool FillSurface(IDirectDrawSurface7* surface, uint32_t fill) {
+  if (!surface) return false;
+  DDBLTFX effects{};
+  effects.dwSize = sizeof effects;
+  effects.dwFillColor = fill;
+  return SUCCEEDED(surface->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &effects));
+}
+
+GdiPlusCanvas::GdiPlusCanvas(IDirectDrawSurface7* surface, int width) : surface_(surface), width_(width) {}
+
+GdiPlusCanvas::~GdiPlusCanvas() { ReleaseGraphics(); }
+
+void GdiPlusCanvas::ReleaseGraphics() {
+  // Everything made on the context goes before the context itself.
+  font_.reset();
+  brushes_.clear();
+  pens_.clear();
+  graphics_.reset();
+  if (dc_) surface_->ReleaseDC(dc_);
+  dc_ = nullptr;
+}
+
+bool GdiPlusCanvas::Clear(uint32_t fill) {
+  if (!surface_) return false;
+  // A surface whose context is out is locked: the fill must wait for it.
+  ReleaseGraphics();
+  dcFailed_ = false;
+  FillSurface(surface_, fill);
+  return true;
+}
+
+Gdiplus::Graphics* GdiPlusCanvas::Graphics() {
+  if (graphics_ || dcFailed_ || !surface_) return graphics_.get();
+  if (FAILED(surface_->GetDC(&dc_))) {
+    dc_ = nullptr;
+    dcFailed_ = true;
+    return nullptr;
+  }
+  graphics_ = std::make_unique<Gdiplus::Graphics>(dc_);
+  if (graphics_->GetLastStatus() != Gdiplus::Ok) {
+    ReleaseGraphics();
+    dcFailed_ = true;
+  }
+  return graphics_.get();
+}
+
+Gdiplus::Pen* GdiPlusCanvas::PenFor(const PlotPen& pen) {
+  for (CachedPen& cached : pens_)
+    if (cached.pen.argb == pen.argb && cached.pen.width == pen.width) return cached.gdiPen.get();
+  pens_.push_back({pen, std::make_unique<Gdiplus::Pen>(Gdiplus::Color(pen.argb), pen.width)});
+  return pens_.back().gdiPen.get();
+}
+
+Gdiplus::SolidBrush* GdiPlusCanvas::BrushFor(uint32_t argb) {
+  for (auto& [colour, brush] : brushes_)
+    if (colour == argb) return brush.get();
+  brushes_.emplace_back(argb, std::make_unique<Gdiplus::SolidBrush>(Gdiplus::Color(argb)));
+  return brushes_.back().second.get();
+}
+
+namespace {
+
+// The name of GDI+'s generic sans-serif family. Asked by name through the flat
+// interface, because the wrapper's cached generic family outlives a GDI+ session.
+std::wstring SansSerifFamilyName() {
+  Gdiplus::GpFontFamily* family = nullptr;
+  if (Gdiplus::DllExports::GdipGetGenericFontFamilySansSerif(&family) != Gdiplus::Ok || !family) return L"";
+  WCHAR name[LF_FACESIZE] = {};
+  Gdiplus::Status status = Gdiplus::DllExports::GdipGetFamilyName(family, name, LANG_NEUTRAL);
+  Gdiplus::DllExports::GdipDeleteFontFamily(family);
+  return status == Gdiplus::Ok ? std::wstring(name) : std::wstring();
+}
+
+}  // namespace
+
+Gdiplus::Font* GdiPlusCanvas::FontFor(const PlotFont& font) {
+  std::wstring family = font.family ? font.family : L"";
+  if (font_ && family == fontFamily_ && font.points == fontPoints_) return font_.get();
+  // Wine without the core fonts has neither Arial nor a generic sans-serif
+  // family; the labels would then be lost, so common free sans-serif faces
+  // follow, and the context's own font comes last.
+  const std::wstring candidates[] = {family, SansSerifFamilyName(), L"Liberation Sans", L"DejaVu Sans", L"Tahoma"};
+  font_.reset();
+  for (const std::wstring& face : candidates) {
+    if (face.empty() || !Gdiplus::FontFamily(face.c_str()).IsAvailable()) continue;
+    font_ = std::make_unique<Gdiplus::Font>(face.c_str(), font.points, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
+    if (font_->GetLastStatus() == Gdiplus::Ok) break;
+    font_.reset();
+  }
+  if (!font_ && dc_) font_ = std::make_unique<Gdiplus::Font>(dc_);
+  fontFamily_ = family;
+  fontPoints_ = font.points;
+  return font_.get();
+}
+
+void GdiPlusCanvas::DrawLine(const PlotPen& pen, PlotPoint from, PlotPoint to) {
+  Gdiplus::Graphics* graphics = Graphics();
+  if (!graphics) return;
+  graphics->DrawLine(PenFor(pen), from.x, from.y, to.x, to.y);
+}
+
+void GdiPlusCanvas::DrawText(const std::wstring& text, const PlotFont& font, uint32_t argb, float x, float y) {
+  Gdiplus::Graphics* graphics = Graphics();
+  if (!graphics) return;
+  graphics->DrawString(text.c_str(), static_cast<INT>(text.size()), FontFor(font), Gdiplus::PointF(x, y),
+                       BrushFor(argb));
+}

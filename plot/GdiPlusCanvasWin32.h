@@ -1,0 +1,54 @@
+// The plot canvas of the program: GDI+ on the device context of a DirectDraw
+// surface, for the length of one rendering.
+#pragma once
+
+#include <windows.h>
+#include <ddraw.h>
+#include <gdiplus.h>
+
+#include <memory>
+#include <vector>
+
+#include "plot/PlotCanvas.h"
+
+// A colour-fill blit of the whole surface (0x00RRGGBB on a 32-bit surface).
+bool FillSurface(IDirectDrawSurface7* surface, uint32_t fill);
+
+class GdiPlusCanvas : public PlotCanvas {
+ public:
+  // surface may be null (no back buffer): then Clear answers false.
+  GdiPlusCanvas(IDirectDrawSurface7* surface, int width);
+  // Releases the GDI+ objects and then the device context.
+  ~GdiPlusCanvas() override;
+  GdiPlusCanvas(const GdiPlusCanvas&) = delete;
+  GdiPlusCanvas& operator=(const GdiPlusCanvas&) = delete;
+
+  bool Clear(uint32_t fill) override;
+  int Width() const override { return width_; }
+  void DrawLine(const PlotPen& pen, PlotPoint from, PlotPoint to) override;
+  void DrawText(const std::wstring& text, const PlotFont& font, uint32_t argb, float x, float y) override;
+
+ private:
+  // The graphics on the surface's device context, made at the first drawing;
+  // null when the context cannot be had (a lost surface).
+  Gdiplus::Graphics* Graphics();
+  void ReleaseGraphics();
+  Gdiplus::Pen* PenFor(const PlotPen& pen);
+  Gdiplus::SolidBrush* BrushFor(uint32_t argb);
+  Gdiplus::Font* FontFor(const PlotFont& font);
+
+  IDirectDrawSurface7* surface_;
+  int width_;
+  HDC dc_ = nullptr;
+  bool dcFailed_ = false;
+  std::unique_ptr<Gdiplus::Graphics> graphics_;
+  struct CachedPen {
+    PlotPen pen;
+    std::unique_ptr<Gdiplus::Pen> gdiPen;
+  };
+  std::vector<CachedPen> pens_;
+  std::vector<std::pair<uint32_t, std::unique_ptr<Gdiplus::SolidBrush>>> brushes_;
+  std::wstring fontFamily_;
+  float fontPoints_ = 0;
+  std::unique_ptr<Gdiplus::Font> font_;
+};
