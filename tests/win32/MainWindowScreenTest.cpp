@@ -11,11 +11,8 @@
 #include "app/DialogWindow.h"
 #include "app/MainWindow.h"
 #include "device/Altimeter.h"
-#include "tests/TestSupport.h"
-
-// Needs the plot's Win32 surfaces to read the back buffer.
-#if __has_include("plot/PlotSurfaces.h")
 #include "plot/PlotSurfaces.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -85,5 +82,3 @@ TEST(MainWindowScreen, TheFlightFillsTheWindowOnALightBlueGround) {
 }
 
 }  // namespace
-
-#endif
