@@ -61,6 +61,7 @@ std::string SimScenarioHelp() {
          "  sim:bootloader-version=0xNNNN, sim:hardware-version=0xNNNN\n"
          "  sim:two              two flight computers at once\n"
          "  sim:held             the flight computer is held open by another program\n"
+         "  sim:empty, sim:full, sim:glitch   no flights recorded, all 1520 packets, implausible words\n"
          "  sim:ground=METRES    ground altitude above sea level\n"
          "  sim:latency=US       time of one report on the bus in microseconds (default 1000)\n"
          "  sim:clock=virtual    do not pace in real time\n"
