@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "device/TraceLog.h"
+#include "device/Utf8.h"
 
 const std::array<uint8_t, 16> kFirmwareMagic = {0x30, 0xFF, 0xBE, 0x3D, 0x61, 0xB9, 0x71, 0x4A,
                                                 0xC5, 0xE7, 0xE5, 0x32, 0x13, 0xA3, 0xE2, 0xC2};
@@ -17,26 +18,7 @@ std::filesystem::path FilePath(const std::wstring& path) {
   return std::filesystem::path(path);
 #else
   // POSIX file names are bytes; the program's wide texts become UTF-8.
-  std::string out;
-  for (wchar_t ch : path) {
-    uint32_t c = static_cast<uint32_t>(ch);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | ((c >> 18) & 0x07)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return std::filesystem::path(out);
+  return std::filesystem::path(ToUtf8(path));
 #endif
 }
 

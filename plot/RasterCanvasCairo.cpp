@@ -2,6 +2,8 @@
 
 #include <cairo.h>
 
+#include "device/Utf8.h"
+
 namespace {
 
 void SetColour(cairo_t* cairo, uint32_t rgb) {
@@ -13,29 +15,6 @@ void SetColourArgb(cairo_t* cairo, uint32_t argb) {
                         ((argb >> 24) & 0xFF) / 255.0);
 }
 
-std::string ToUtf8(const std::wstring& text) {
-  std::string out;
-  for (wchar_t ch : text) {
-    uint32_t c = static_cast<uint32_t>(ch);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
 
 }  // namespace
 

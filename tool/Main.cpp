@@ -6,6 +6,7 @@
 
 #include "device/HidHost.h"
 #include "device/TraceLog.h"
+#include "device/Utf8.h"
 #include "tool/Tool.h"
 
 namespace {
@@ -40,49 +41,9 @@ bool RegisterToolCommand(const ToolCommand& command) {
   return true;
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t ch : text) {
-    uint32_t c = static_cast<uint32_t>(ch);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
+std::string Narrow(const std::wstring& text) { return ToUtf8(text); }
 
-std::wstring Widen(const std::string& text) {
-  std::wstring out;
-  for (size_t i = 0; i < text.size();) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    uint32_t code = c;
-    size_t extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (extra) code = c & (0x3F >> extra);
-    ++i;
-    for (size_t k = 0; k < extra && i < text.size(); ++k, ++i)
-      code = (code << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-    if (sizeof(wchar_t) == 2 && code >= 0x10000) {
-      code -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (code >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (code & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(code));
-    }
-  }
-  return out;
-}
+std::wstring Widen(const std::string& text) { return FromUtf8(text); }
 
 bool ToolContext::AttachDevice() {
   std::string error;
