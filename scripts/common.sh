@@ -50,6 +50,8 @@ wine_env() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
+    # Let the new prefix finish setting itself up before anything uses it.
+    wineserver -w >/dev/null 2>&1 || true
   fi
 }
 
