@@ -106,6 +106,16 @@ bool ParseValue(const std::string& text, long& value) {
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
+// Reads the settings the device holds now and prints them.
+int ReadBackAndPrint(ToolContext& context, CAltimeter& altimeter) {
+  if (altimeter.ReadSettings() != Ok) {
+    context.err << "Failed to read settings.\n";
+    return kExitFailed;
+  }
+  PrintSettings(context, altimeter.settings);
+  return kExitOk;
+}
+
 int RunSettingsSet(ToolContext& context) {
   bool yes = context.TakeFlag("--yes");
   std::vector<std::pair<const SettingsField*, long>> changes;
@@ -150,12 +160,7 @@ int RunSettingsSet(ToolContext& context) {
     return kExitFailed;
   }
   context.err << "Settings written successfully.\n";
-  if (altimeter.ReadSettings() != Ok) {
-    context.err << "Failed to read settings.\n";
-    return kExitFailed;
-  }
-  PrintSettings(context, altimeter.settings);
-  return kExitOk;
+  return ReadBackAndPrint(context, altimeter);
 }
 
 int RunSettings(ToolContext& context) {
@@ -164,12 +169,7 @@ int RunSettings(ToolContext& context) {
   CAltimeter altimeter;
   int status = kExitOk;
   if (!Connect(context, altimeter, status)) return status;
-  if (altimeter.ReadSettings() != Ok) {
-    context.err << "Failed to read settings.\n";
-    return kExitFailed;
-  }
-  PrintSettings(context, altimeter.settings);
-  return kExitOk;
+  return ReadBackAndPrint(context, altimeter);
 }
 
 int RunAltitude(ToolContext& context) {
@@ -247,12 +247,7 @@ int RunResetSettings(ToolContext& context) {
     return kExitFailed;
   }
   context.err << "Settings have been reset.\n";
-  if (altimeter.ReadSettings() != Ok) {
-    context.err << "Failed to read settings.\n";
-    return kExitFailed;
-  }
-  PrintSettings(context, altimeter.settings);
-  return kExitOk;
+  return ReadBackAndPrint(context, altimeter);
 }
 
 int RunClear(ToolContext& context) {
