@@ -8,6 +8,19 @@ constexpr uint8_t Code(CommandCode code) { return static_cast<uint8_t>(code); }
 constexpr uint8_t kCompletion = static_cast<uint8_t>(ReplyCode::Completion);
 constexpr uint8_t kData = static_cast<uint8_t>(ReplyCode::Data);
 
+// The completion that ends the settings stream in either direction.
+CommandResult ReadConfirmation(CAltimeter& altimeter) {
+  uint16_t value = 0;
+  uint8_t code = 0;
+  if (!altimeter.ReceiveReply(value, &code, kReplyTimeoutMs)) {
+    TraceLog << "Could not read complete confirmation." << std::endl;
+    return TransferError;
+  }
+  if (code != kCompletion) return ProtocolError;
+  TraceLog << "Done." << std::endl;
+  return Ok;
+}
+
 }  // namespace
 
 bool CAltimeter::SendReset() {
@@ -37,15 +50,7 @@ CommandResult CAltimeter::ReadSettings() {
     settings.packet[index] = static_cast<uint8_t>(value & 0xFF);
     TraceLog << "Settings Packet Read: " << index << std::endl;
   }
-  uint16_t value = 0;
-  uint8_t code = 0;
-  if (!ReceiveReply(value, &code, kReplyTimeoutMs)) {
-    TraceLog << "Could not read complete confirmation." << std::endl;
-    return TransferError;
-  }
-  if (code != kCompletion) return ProtocolError;
-  TraceLog << "Done." << std::endl;
-  return Ok;
+  return ReadConfirmation(*this);
 }
 
 CommandResult CAltimeter::WriteSettings() {
@@ -65,15 +70,7 @@ CommandResult CAltimeter::WriteSettings() {
     }
     TraceLog << "Settings Packet Written: " << index << std::endl;
   }
-  uint16_t value = 0;
-  uint8_t code = 0;
-  if (!ReceiveReply(value, &code, kReplyTimeoutMs)) {
-    TraceLog << "Could not read complete confirmation." << std::endl;
-    return TransferError;
-  }
-  if (code != kCompletion) return ProtocolError;
-  TraceLog << "Done." << std::endl;
-  return Ok;
+  return ReadConfirmation(*this);
 }
 
 CommandResult CAltimeter::ClearMemory() {
