@@ -74,6 +74,15 @@ class HidHost {
   virtual bool WriteReport(HidHandle handle, const uint8_t* buffer, uint32_t length, HidOverlapped& record,
                            uint32_t timeoutMs) = 0;
 
+  // Raises the number of unread input reports the driver keeps for a read
+  // handle (HidD_SetNumInputBuffers on Windows: 32 by default, at most 512).
+  // False when the host cannot; the channel works on either way.
+  virtual bool SetInputRingSize(HidHandle handle, uint32_t reports) {
+    (void)handle;
+    (void)reports;
+    return false;
+  }
+
   // Sleep on the host's clock (the simulator's is virtual).
   virtual void Sleep(uint32_t ms) = 0;
 
