@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/DialogLayout.h"
@@ -21,6 +22,8 @@
 constexpr UINT kStatusChangedMessage = WM_USER + 1;
 // A simulated or external device's arrival or removal, relayed to the dialog thread.
 constexpr UINT kRelayedDeviceChangeMessage = WM_APP + 0x100;
+// A worker ended while a reconnect waited for it: the dialog thread runs it.
+constexpr UINT kRunPendingConnectionMessage = WM_APP + 0x101;
 
 constexpr int kStatusBoxId = 1003;
 constexpr int kCloseButtonId = 1004;
@@ -90,16 +93,35 @@ class CBaseWindow : public CDialogWindow {
 };
 
 // What each dialog adds to CBaseWindow: the layout, the status box and its
-// text, the one worker at a time, and the close protocol. It is the status
-// sink of the connection routines.
+// text, one worker at a time, the connection guard and the close protocol. It
+// is the status sink of the connection routines.
+//
+// A dialog's HandleMessage passes every message to PassToLayout first, sends
+// WM_CLOSE to HandleClose, and lets HandleStatusMessage try the rest before its
+// own default. Its destructor calls JoinWorker first, so no worker outlives a
+// member of the derived dialog.
 class CStatusDialog : public CBaseWindow, public StatusSink {
  public:
-  explicit CStatusDialog(uint32_t templateId);
-  // Waits for a worker that is still running: it works on this object.
+  // The altimeter is the program's one object; tests give their own.
+  explicit CStatusDialog(uint32_t templateId, CAltimeter& altimeter = Altimeter());
   ~CStatusDialog() override;
 
   // Callable from any thread.
   void AppendStatus(const std::wstring& line) override;
+
+  // --- what each device dialog gives
+
+  // Its connect routine: ConnectNormalDevice unless it says otherwise.
+  virtual void RunConnectRoutine();
+  // Its connection icon and button states; busy while its worker runs.
+  virtual void RefreshConnectionLook(bool busy);
+  // Its own steps of WM_CLOSE before the wait for the worker (set closing,
+  // cancelRequested, trace). False refuses the close: nothing else happens.
+  virtual bool BeforeCloseWait();
+  // The trace line when the close is posted again.
+  virtual const char* RepostTrace() const;
+
+  // --- initialisation
 
   // WM_INITDIALOG's first step: the layout at the dialog's opening size.
   void MakeLayout();
@@ -109,42 +131,64 @@ class CStatusDialog : public CBaseWindow, public StatusSink {
   // Device-interface notifications of the HID class for this dialog; simulated
   // and external devices are relayed to it as WM_DEVICECHANGE too.
   void RegisterDeviceNotifications();
+  // The connect routine through the guard, then the look (not busy).
+  void ConnectAtOpen();
 
-  // The shared steps of HandleMessage: the layout sees every message first;
-  // the status box's colour and refresh. True when the message was handled.
+  // --- messages
+
+  // The layout sees every message first.
   void PassToLayout(UINT message, WPARAM wParam, LPARAM lParam);
+  // The status box's colour and refresh, a worker's end that left a reconnect
+  // waiting, and WM_DEVICECHANGE. True when the message was handled.
   bool HandleStatusMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
   void RefreshStatusBox();
-
   // WM_DEVICECHANGE: decodes the record and runs OnDeviceChange through the
-  // guard. The dialog then refreshes its look and answers 1.
-  void HandleDeviceChange(WPARAM event, LPARAM record, CAltimeter& altimeter, ConnectionGuard& guard);
+  // guard, then refreshes the look (busy while a worker runs).
+  void HandleDeviceChange(WPARAM event, LPARAM record);
+  // WM_CLOSE: the dialog's own steps, then the close protocol.
+  INT_PTR HandleClose();
   // The connection icon of RefreshConnectionLook in a picture control; post
   // from a worker, which must not wait for the dialog thread.
-  void ShowConnectionIcon(int pictureId, const CAltimeter& altimeter, bool post = false);
+  void ShowConnectionIcon(int pictureId, bool post = false);
 
-  // Starts routine(this) on a new thread; its handle replaces the last one.
-  bool StartWorker(LPTHREAD_START_ROUTINE routine);
+  // --- workers
+
+  // Runs (dialog.*task)() on a new thread, where dialog is this object as its
+  // own class. Refused (false, nothing starts) while a worker runs, a connect
+  // routine runs or the dialog is ending. On the dialog thread only.
+  template <class Dialog>
+  bool StartWorker(void (Dialog::*task)()) {
+    static_assert(std::is_base_of_v<CStatusDialog, Dialog>);
+    Dialog* self = static_cast<Dialog*>(this);
+    return StartWorkerTask([self, task] { (self->*task)(); });
+  }
+  bool StartWorkerTask(std::function<void()> task);
   bool WorkerRunning() const;
+  // Waits for a running worker to end (asking a download or emulation to stop
+  // first). The first step of every derived destructor.
+  void JoinWorker();
   // A device worker's check before it talks to the device: false, with the
   // line that tells the user, when the channel is not open.
-  bool DeviceConnected(const CAltimeter& altimeter);
+  bool DeviceConnected();
   // Waits up to 100 ms for the worker: ends the dialog when it has ended,
   // otherwise posts WM_CLOSE again. Answers TRUE.
   INT_PTR RunCloseProtocol(const char* repostTrace = "reposting close message...");
 
+  CAltimeter& altimeter;
   std::unique_ptr<DialogLayout> layout;
   HBRUSH statusBrush;
   HANDLE workerThread = nullptr;
   StatusText statusText;
   std::atomic<bool> closing{false};
+  ConnectionGuard connection;
 
  private:
+  struct WorkerStart;
+  static DWORD WINAPI WorkerMain(void* start);
+
   // Where AppendStatus posts; set once the window exists, read by workers.
   std::atomic<HWND> statusWindow_{nullptr};
   std::atomic<bool> refreshPending_{false};
-  // Workers replaced by a newer one while still running; waited for at the end.
-  std::vector<HANDLE> olderWorkers_;
 };
 
 // The dialog procedure of every dialog; the creation parameter is the CBaseWindow.

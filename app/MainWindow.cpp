@@ -10,6 +10,7 @@
 
 #include "app/CommandLine.h"
 #include "app/DialogWindow.h"
+#include "app/FileDialog.h"
 #include "app/MainWindowSurfaces.h"
 #include "app/ProgramInfo.h"
 #include "device/Altimeter.h"
@@ -19,7 +20,6 @@
 
 namespace {
 
-constexpr size_t kFileNameLength = 2048;
 constexpr int kMinimumWidth = 420;
 constexpr int kMinimumHeight = 320;
 
@@ -29,26 +29,6 @@ HWND g_mainWindow = nullptr;
 wchar_t g_openFileName[kFileNameLength];
 wchar_t g_csvFileName[kFileNameLength];
 wchar_t g_xmlFileName[kFileNameLength];
-
-std::mutex& SeamMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-FileDialogSeam& Seam() {
-  static FileDialogSeam seam;
-  return seam;
-}
-
-bool ShowFileDialog(OPENFILENAMEW& request, bool save) {
-  FileDialogSeam seam;
-  {
-    std::lock_guard<std::mutex> lock(SeamMutex());
-    seam = Seam();
-  }
-  if (seam) return seam(request, save);
-  return (save ? GetSaveFileNameW(&request) : GetOpenFileNameW(&request)) != FALSE;
-}
 
 struct ExportKind {
   const wchar_t* filter;  // name and pattern, double-terminated
@@ -127,12 +107,6 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
 }  // namespace
 
 HWND MainWindowHandle() { return g_mainWindow; }
-
-FileDialogSeam SetFileDialogSeam(FileDialogSeam seam) {
-  std::lock_guard<std::mutex> lock(SeamMutex());
-  std::swap(Seam(), seam);
-  return seam;
-}
 
 bool LoadAndShowDataSet(const std::wstring& path) {
   CAltimeter& altimeter = Altimeter();

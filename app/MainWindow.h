@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include "app/FileDialog.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,12 +24,6 @@ void ShowDownloadedSet(int32_t selectedSet);
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Answers the last GetMessageW result.
 int MessageLoop(HWND mainWindow);
-
-// What shows the open and save dialogs: by default GetOpenFileNameW and
-// GetSaveFileNameW. Tests put their own in place to see the request and
-// answer a path. Answers the old one.
-using FileDialogSeam = std::function<bool(OPENFILENAMEW& request, bool save)>;
-FileDialogSeam SetFileDialogSeam(FileDialogSeam seam);
 
 // The device host that ULKUSB_DEVICE names, installed for the run; the real
 // HID when it is unset or not understood (the reason goes to the trace).

@@ -10,19 +10,22 @@ extern "C" {
 #include "app/DialogWindow.h"
 #include "device/TraceLog.h"
 
-CStatusDialog::CStatusDialog(uint32_t id) : CBaseWindow(id), statusBrush(CreateSolidBrush(RGB(255, 255, 255))) {}
+CStatusDialog::CStatusDialog(uint32_t id, CAltimeter& device)
+    : CBaseWindow(id),
+      altimeter(device),
+      statusBrush(CreateSolidBrush(RGB(255, 255, 255))),
+      connection(
+          device, [this] { RunConnectRoutine(); }, [this] { RefreshConnectionLook(WorkerRunning()); },
+          [this] {
+            HWND window = statusWindow_.load();
+            if (window) PostMessageW(window, kRunPendingConnectionMessage, 0, 0);
+          }) {}
 
 CStatusDialog::~CStatusDialog() {
-  // A worker still running holds this object: the close protocol normally
-  // waited for it, but a dialog ended another way must not free it under it.
-  for (HANDLE thread : olderWorkers_) {
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-  }
-  if (workerThread) {
-    WaitForSingleObject(workerThread, INFINITE);
-    CloseHandle(workerThread);
-  }
+  // The derived destructor joined already; this covers a dialog that forgot.
+  JoinWorker();
+  connection.Stop();
+  if (workerThread) CloseHandle(workerThread);
   if (hwnd) StopRelayingDeviceChanges(hwnd);
   TraceLog << "DESTRUCT" << std::endl;
   layout.reset();
@@ -39,6 +42,14 @@ void CStatusDialog::AppendStatus(const std::wstring& line) {
   }
 }
 
+void CStatusDialog::RunConnectRoutine() { ConnectNormalDevice(altimeter, *this); }
+
+void CStatusDialog::RefreshConnectionLook(bool) {}
+
+bool CStatusDialog::BeforeCloseWait() { return true; }
+
+const char* CStatusDialog::RepostTrace() const { return "reposting close message..."; }
+
 void CStatusDialog::MakeLayout() {
   statusWindow_ = hwnd;
   layout = std::make_unique<DialogLayout>(hwnd, WindowWidth(), WindowHeight());
@@ -54,6 +65,7 @@ void CStatusDialog::AnchorGroupBox(int controlId, AnchorFlags anchors) {
 }
 
 void CStatusDialog::RegisterDeviceNotifications() {
+  statusWindow_ = hwnd;
   DEV_BROADCAST_DEVICEINTERFACE_W filter{};
   filter.dbcc_size = sizeof filter;
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
@@ -62,22 +74,37 @@ void CStatusDialog::RegisterDeviceNotifications() {
   RelayDeviceChangesTo(hwnd);
 }
 
+void CStatusDialog::ConnectAtOpen() {
+  connection.OnArrival();
+  RefreshConnectionLook(WorkerRunning());
+}
+
 void CStatusDialog::PassToLayout(UINT message, WPARAM wParam, LPARAM lParam) {
   if (layout) layout->HandleMessage(message, wParam, lParam);
 }
 
 bool CStatusDialog::HandleStatusMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
-  if (message == WM_CTLCOLORSTATIC && reinterpret_cast<HWND>(lParam) == GetDlgItem(hwnd, kStatusBoxId)) {
-    SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
-    result = reinterpret_cast<INT_PTR>(statusBrush);
-    return true;
+  switch (message) {
+    case WM_CTLCOLORSTATIC:
+      if (reinterpret_cast<HWND>(lParam) != GetDlgItem(hwnd, kStatusBoxId)) return false;
+      SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
+      result = reinterpret_cast<INT_PTR>(statusBrush);
+      return true;
+    case kStatusChangedMessage:
+      RefreshStatusBox();
+      result = TRUE;
+      return true;
+    case kRunPendingConnectionMessage:
+      connection.RunPending();
+      result = TRUE;
+      return true;
+    case WM_DEVICECHANGE:
+      HandleDeviceChange(wParam, lParam);
+      result = TRUE;
+      return true;
+    default:
+      return false;
   }
-  if (message == kStatusChangedMessage) {
-    RefreshStatusBox();
-    result = TRUE;
-    return true;
-  }
-  return false;
 }
 
 void CStatusDialog::RefreshStatusBox() {
@@ -93,34 +120,66 @@ void CStatusDialog::RefreshStatusBox() {
   InvalidateRect(box, nullptr, TRUE);
 }
 
-void CStatusDialog::HandleDeviceChange(WPARAM event, LPARAM record, CAltimeter& altimeter, ConnectionGuard& guard) {
+void CStatusDialog::HandleDeviceChange(WPARAM event, LPARAM record) {
   DeviceNotification notification;
   if (!DecodeDeviceBroadcast(record, notification)) notification = DeviceNotification{0, std::wstring()};
-  OnDeviceChange(static_cast<uint32_t>(event), notification, altimeter, *this, guard);
+  OnDeviceChange(static_cast<uint32_t>(event), notification, altimeter, *this, connection);
+  // A change during a worker must not enable its buttons under it.
+  RefreshConnectionLook(WorkerRunning());
 }
 
-void CStatusDialog::ShowConnectionIcon(int pictureId, const CAltimeter& altimeter, bool post) {
+INT_PTR CStatusDialog::HandleClose() {
+  if (!BeforeCloseWait()) return TRUE;
+  return RunCloseProtocol(RepostTrace());
+}
+
+void CStatusDialog::ShowConnectionIcon(int pictureId, bool post) {
   ::ShowConnectionIcon(GetDlgItem(hwnd, pictureId), ConnectionIconId(altimeter), post);
 }
 
-bool CStatusDialog::StartWorker(LPTHREAD_START_ROUTINE routine) {
-  HANDLE thread = CreateThread(nullptr, 0, routine, this, 0, nullptr);
-  if (!thread) return false;
+struct CStatusDialog::WorkerStart {
+  CStatusDialog* dialog;
+  std::function<void()> task;
+};
+
+DWORD WINAPI CStatusDialog::WorkerMain(void* argument) {
+  std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(argument));
+  start->task();
+  // The last touch of the dialog: the thread's handle is signalled only after
+  // this returns, and the dialog waits for that before it goes.
+  start->dialog->connection.WorkerEnded();
+  return 0;
+}
+
+bool CStatusDialog::StartWorkerTask(std::function<void()> task) {
+  if (!connection.WorkerStarting()) return false;
+  auto start = std::make_unique<WorkerStart>(WorkerStart{this, std::move(task)});
+  HANDLE thread = CreateThread(nullptr, 0, &CStatusDialog::WorkerMain, start.get(), 0, nullptr);
+  if (!thread) {
+    connection.WorkerEnded();
+    return false;
+  }
+  start.release();
+  // The last worker has ended (WorkerStarting said so): its handle can go.
   if (workerThread) {
-    if (WaitForSingleObject(workerThread, 0) == WAIT_OBJECT_0)
-      CloseHandle(workerThread);
-    else
-      olderWorkers_.push_back(workerThread);
+    WaitForSingleObject(workerThread, INFINITE);
+    CloseHandle(workerThread);
   }
   workerThread = thread;
   return true;
 }
 
-bool CStatusDialog::WorkerRunning() const {
-  return workerThread && WaitForSingleObject(workerThread, 0) == WAIT_TIMEOUT;
+bool CStatusDialog::WorkerRunning() const { return connection.WorkerRunning(); }
+
+void CStatusDialog::JoinWorker() {
+  if (!workerThread || WaitForSingleObject(workerThread, 0) != WAIT_TIMEOUT) return;
+  // A download or emulation gives up at its next step; the rest end within
+  // their own time-outs.
+  altimeter.cancelRequested = true;
+  WaitForSingleObject(workerThread, INFINITE);
 }
 
-bool CStatusDialog::DeviceConnected(const CAltimeter& altimeter) {
+bool CStatusDialog::DeviceConnected() {
   if (altimeter.IsOpen()) return true;
   AppendStatus(L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
   return false;
@@ -131,6 +190,8 @@ INT_PTR CStatusDialog::RunCloseProtocol(const char* repostTrace) {
   // No worker at all is no wait: WaitForSingleObject fails at once.
   if (WaitForSingleObject(workerThread, 100) != WAIT_TIMEOUT) {
     TraceLog << "Thread has exited." << std::endl;
+    // Nothing waiting runs on the way out.
+    connection.Stop();
     // The worker's last lines may still wait in the queue behind this close.
     RefreshStatusBox();
     EndDialog(hwnd, 0);

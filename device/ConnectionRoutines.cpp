@@ -99,25 +99,34 @@ ConnectResult ConnectBootloaderDevice(CAltimeter& altimeter, StatusSink& status)
 
 int ConnectionIconId(const CAltimeter& altimeter) { return altimeter.IsOpen() ? IDI_CONNECTED : IDI_NOT_CONNECTED; }
 
-ConnectionGuard::ConnectionGuard(CAltimeter& altimeter, Action connect, Action refresh)
-    : altimeter_(altimeter), connect_(std::move(connect)), refresh_(std::move(refresh)) {}
+ConnectionGuard::ConnectionGuard(CAltimeter& altimeter, Action connect, Action refresh, Action wake)
+    : altimeter_(altimeter), connect_(std::move(connect)), refresh_(std::move(refresh)), wake_(std::move(wake)) {}
 
-void ConnectionGuard::WorkerStarted() {
+bool ConnectionGuard::WorkerStarting() {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (workerRunning_ || running_ || stopped_) return false;
   workerRunning_ = true;
+  return true;
 }
 
 void ConnectionGuard::WorkerEnded() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  workerRunning_ = false;
-  // A connect under way (it may have started this worker) picks up the rest itself.
-  if (running_) return;
-  RunPending(lock);
+  bool wake = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    workerRunning_ = false;
+    wake = pending_ != Work::None && !stopped_;
+  }
+  if (wake && wake_) wake_();
 }
 
 bool ConnectionGuard::WorkerRunning() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return workerRunning_;
+}
+
+bool ConnectionGuard::RoutineRunning() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return running_;
 }
 
 bool ConnectionGuard::OnArrival() { return Request(Work::Connect); }
@@ -131,34 +140,48 @@ void ConnectionGuard::Stop() {
 }
 
 bool ConnectionGuard::Request(Work work) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (stopped_) return false;
-  if (workerRunning_ || running_) {
-    if (work > pending_) pending_ = work;
-    return false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopped_) return false;
+    // A worker has the channel, or a routine is under way further up this
+    // thread (a message box inside it pumps messages): wait for it.
+    if (workerRunning_ || running_) {
+      if (work > pending_) pending_ = work;
+      return false;
+    }
+    running_ = true;
   }
-  running_ = true;
-  lock.unlock();
   Run(work);
-  lock.lock();
-  running_ = false;
-  // Events told from another thread meanwhile, or a worker that the connect
-  // started and that has already ended.
-  RunPending(lock);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = false;
+  }
+  // Events told while it ran; the caller refreshes after this anyway.
+  RunWaiting();
   return true;
 }
 
-void ConnectionGuard::RunPending(std::unique_lock<std::mutex>& lock) {
-  while (pending_ != Work::None && !workerRunning_ && !stopped_) {
-    const Work work = pending_;
-    pending_ = Work::None;
-    running_ = true;
-    lock.unlock();
+void ConnectionGuard::RunPending() {
+  if (RunWaiting() && refresh_) refresh_();
+}
+
+bool ConnectionGuard::RunWaiting() {
+  bool ran = false;
+  for (;;) {
+    Work work;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (pending_ == Work::None || workerRunning_ || running_ || stopped_) break;
+      work = pending_;
+      pending_ = Work::None;
+      running_ = true;
+    }
     Run(work);
-    if (refresh_) refresh_();
-    lock.lock();
+    ran = true;
+    std::lock_guard<std::mutex> lock(mutex_);
     running_ = false;
   }
+  return ran;
 }
 
 void ConnectionGuard::Run(Work work) {

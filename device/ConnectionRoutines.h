@@ -41,43 +41,54 @@ void ShowConnectionIcon(HWND__* iconControl, int iconId, bool post);
 
 // Runs a dialog's connect routine on an arrival and closes the channel when the
 // connected device is removed, but never while a worker of the dialog is using
-// the channel: then the work waits until the worker ends and runs once.
-// Every device dialog owns one; its workers report their start and end.
+// the channel: then the work waits until the worker ends and runs once, on the
+// dialog thread. A worker never starts while a connect or close runs, so the
+// channel and its identity have one user at a time. Every device dialog owns
+// one; its workers report their start and end.
 class ConnectionGuard {
  public:
   using Action = std::function<void()>;
   // connect: the dialog's connect routine. refresh: the dialog's look refresh,
-  // run after deferred work (the worker's own refresh came before it).
-  ConnectionGuard(CAltimeter& altimeter, Action connect, Action refresh = {});
+  // run after deferred work. wake: called on the ending worker's thread when
+  // work waits; it asks the dialog thread to call RunPending (a posted message).
+  ConnectionGuard(CAltimeter& altimeter, Action connect, Action refresh = {}, Action wake = {});
   ConnectionGuard(const ConnectionGuard&) = delete;
   ConnectionGuard& operator=(const ConnectionGuard&) = delete;
 
-  // On the dialog thread, before the worker is started.
-  void WorkerStarted();
-  // As the worker's last step, after its last use of the channel. Runs the
-  // deferred work here, on the calling thread.
+  // On the dialog thread, before a worker is started: takes the channel for it.
+  // False, and nothing changes, while a worker or a connect routine has it or
+  // the guard is stopped.
+  bool WorkerStarting();
+  // As the worker's last step, after its last use of the channel. Never runs
+  // the waiting work itself: it wakes the dialog thread for it.
   void WorkerEnded();
   bool WorkerRunning() const;
+  // A connect routine or close of this guard is under way.
+  bool RoutineRunning() const;
 
-  // Answers true when the work ran at once, false when it waits for the worker
-  // (or the guard is stopped). Repeated events while waiting run it once; a
-  // waiting connect also covers a removal, since Connect closes first.
+  // On the dialog thread. True when the work ran at once, false when it waits
+  // for the worker (or the guard is stopped). Repeated events while waiting run
+  // it once; a waiting connect also covers a removal, since Connect closes first.
   bool OnArrival();
   bool OnRemoval();
+  // On the dialog thread: runs the work that waited for a worker, then the
+  // refresh. Nothing when none waits or a worker has the channel again.
+  void RunPending();
 
-  // The dialog is closing: nothing waiting or new runs any more.
+  // The dialog is ending: nothing waiting or new runs any more.
   void Stop();
 
  private:
   enum class Work { None, Close, Connect };
   bool Request(Work work);
-  // Runs waiting work until none is left or a worker took the channel again. Lock held on entry and exit.
-  void RunPending(std::unique_lock<std::mutex>& lock);
+  // Runs waiting work until none is left or a worker has the channel; true when any ran.
+  bool RunWaiting();
   void Run(Work work);
 
   CAltimeter& altimeter_;
   Action connect_;
   Action refresh_;
+  Action wake_;
   mutable std::mutex mutex_;
   bool workerRunning_ = false;
   bool running_ = false;  // a connect or close of this guard is under way

@@ -201,72 +201,90 @@ TEST_F(ConnectionRoutinesTest, RemovalOfAnotherDeviceAppendsNothingAndAnyArrival
 // A guard with counters in place of a dialog's routines.
 struct GuardFixture {
   explicit GuardFixture(CAltimeter& a)
-      : guard(a, [this] { ++connects; if (onConnect) onConnect(); }, [this] { ++refreshes; }) {}
+      : guard(
+            a, [this] { ++connects; if (onConnect) onConnect(); }, [this] { ++refreshes; }, [this] { ++wakes; }) {}
   int connects = 0;
   int refreshes = 0;
+  int wakes = 0;
   std::function<void()> onConnect;
   ConnectionGuard guard;
 };
 
-TEST_F(ConnectionRoutinesTest, GuardRunsAtOnceWhenIdleAndOnceAfterTheWorker) {
+TEST_F(ConnectionRoutinesTest, GuardRunsAtOnceWhenIdleAndOnceOnTheDialogThreadAfterTheWorker) {
   GuardFixture f(Alt());
   EXPECT_TRUE(f.guard.OnArrival());
   EXPECT_EQ(f.connects, 1);
   EXPECT_EQ(f.refreshes, 0);  // the dialog refreshes after an immediate run itself
 
-  f.guard.WorkerStarted();
+  ASSERT_TRUE(f.guard.WorkerStarting());
+  EXPECT_FALSE(f.guard.WorkerStarting());  // one worker at a time
   EXPECT_FALSE(f.guard.OnArrival());
   EXPECT_FALSE(f.guard.OnArrival());
   EXPECT_FALSE(f.guard.OnRemoval());
+  f.guard.RunPending();  // the worker still has the channel
   EXPECT_EQ(f.connects, 1);
   f.guard.WorkerEnded();
+  EXPECT_EQ(f.connects, 1);  // the ending worker only wakes the dialog thread
+  EXPECT_EQ(f.wakes, 1);
+  f.guard.RunPending();
   EXPECT_EQ(f.connects, 2);  // both arrivals and the removal: one connect
   EXPECT_EQ(f.refreshes, 1);
+  f.guard.RunPending();
+  ASSERT_TRUE(f.guard.WorkerStarting());
   f.guard.WorkerEnded();
   EXPECT_EQ(f.connects, 2);
+  EXPECT_EQ(f.wakes, 1);  // nothing waited
 }
 
 TEST_F(ConnectionRoutinesTest, GuardDefersTheCloseOfARemovedDeviceUntilTheWorkerEnds) {
   ASSERT_EQ(Alt().Connect(nullptr, false), Connected);
   GuardFixture f(Alt());
-  f.guard.WorkerStarted();
+  ASSERT_TRUE(f.guard.WorkerStarting());
   EXPECT_FALSE(f.guard.OnRemoval());
   EXPECT_TRUE(Alt().IsOpen());
   f.guard.WorkerEnded();
+  f.guard.RunPending();
   EXPECT_FALSE(Alt().IsOpen());
   EXPECT_EQ(f.connects, 0);
   EXPECT_EQ(f.refreshes, 1);
 }
 
-// The settings dialog's connect routine starts a read: arrivals meanwhile wait for it.
-TEST_F(ConnectionRoutinesTest, GuardWaitsForAWorkerThatTheConnectStarted) {
+// A button pressed while a connect routine pumps messages (a message box inside
+// it) must not start a worker on the channel the routine is using; an event
+// told meanwhile runs after the routine, on the same thread.
+TEST_F(ConnectionRoutinesTest, NoWorkerStartsWhileAConnectRoutineRuns) {
   GuardFixture f(Alt());
+  bool startedInside = true;
   f.onConnect = [&] {
     if (f.connects == 1) {
-      f.guard.WorkerStarted();
+      startedInside = f.guard.WorkerStarting();
+      EXPECT_TRUE(f.guard.RoutineRunning());
       EXPECT_FALSE(f.guard.OnArrival());
     }
   };
   EXPECT_TRUE(f.guard.OnArrival());
-  EXPECT_EQ(f.connects, 1);
-  EXPECT_TRUE(f.guard.WorkerRunning());
-  f.guard.WorkerEnded();
+  EXPECT_FALSE(startedInside);
+  EXPECT_FALSE(f.guard.WorkerRunning());
   EXPECT_EQ(f.connects, 2);
+  EXPECT_TRUE(f.guard.WorkerStarting());
 }
 
 TEST_F(ConnectionRoutinesTest, StoppedGuardRunsNothing) {
   GuardFixture f(Alt());
-  f.guard.WorkerStarted();
+  ASSERT_TRUE(f.guard.WorkerStarting());
   f.guard.OnArrival();
   f.guard.Stop();
   f.guard.WorkerEnded();
+  f.guard.RunPending();
   EXPECT_FALSE(f.guard.OnArrival());
+  EXPECT_FALSE(f.guard.WorkerStarting());
   EXPECT_EQ(f.connects, 0);
+  EXPECT_EQ(f.wakes, 0);
 }
 
 // A real worker thread holds the channel; the arrival's reconnect waits for it
-// and then runs on the worker's thread as its last step.
-TEST_F(ConnectionRoutinesTest, ArrivalDuringAWorkerDoesNotReconnectUnderIt) {
+// and then runs on the dialog's thread (here the test's), never on the worker's.
+TEST_F(ConnectionRoutinesTest, ArrivalDuringAWorkerReconnectsOnTheDialogThreadAfterIt) {
   RecordingSink sink;
   std::mutex sinkMutex;
   struct LockedSink : StatusSink {
@@ -278,7 +296,16 @@ TEST_F(ConnectionRoutinesTest, ArrivalDuringAWorkerDoesNotReconnectUnderIt) {
     RecordingSink& sink;
     std::mutex& mutex;
   } locked(sink, sinkMutex);
-  ConnectionGuard guard(Alt(), [&] { ConnectNormalDevice(Alt(), locked); });
+  const std::thread::id dialogThread = std::this_thread::get_id();
+  std::vector<std::thread::id> connectThreads;
+  std::promise<void> woken;
+  ConnectionGuard guard(
+      Alt(),
+      [&] {
+        connectThreads.push_back(std::this_thread::get_id());
+        ConnectNormalDevice(Alt(), locked);
+      },
+      {}, [&] { woken.set_value(); });
   ASSERT_EQ(ConnectNormalDevice(Alt(), locked), Connected);
   const HidHandle before = Alt().readHandle;
 
@@ -286,7 +313,7 @@ TEST_F(ConnectionRoutinesTest, ArrivalDuringAWorkerDoesNotReconnectUnderIt) {
   std::shared_future<void> released = release.get_future().share();
   std::promise<HidHandle> handleSeen;
   std::future<HidHandle> seen = handleSeen.get_future();
-  guard.WorkerStarted();
+  ASSERT_TRUE(guard.WorkerStarting());
   std::thread worker([&] {
     released.wait();
     handleSeen.set_value(Alt().readHandle);
@@ -296,7 +323,12 @@ TEST_F(ConnectionRoutinesTest, ArrivalDuringAWorkerDoesNotReconnectUnderIt) {
   OnDeviceChange(kDeviceArrival, DeviceNotification{kDevTypDeviceInterface, L"other"}, Alt(), locked, guard);
   release.set_value();
   EXPECT_EQ(seen.get(), before);
+  woken.get_future().wait();
   worker.join();
+  EXPECT_TRUE(connectThreads.empty());
+  guard.RunPending();
+  ASSERT_EQ(connectThreads.size(), 1u);
+  EXPECT_EQ(connectThreads[0], dialogThread);
   EXPECT_TRUE(Alt().IsOpen());
   EXPECT_NE(Alt().readHandle, before);
   EXPECT_EQ(sink.lines.size(), 4u);

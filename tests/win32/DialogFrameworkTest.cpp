@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -89,7 +90,8 @@ DialogTemplate StatusDialogTemplate() {
 // A dialog of the common shape; each test gives it a script to run once it is up.
 class CTestDialog : public CStatusDialog {
  public:
-  CTestDialog() : CStatusDialog(0) {}
+  explicit CTestDialog(CAltimeter& device = Altimeter()) : CStatusDialog(0, device) {}
+  ~CTestDialog() override { JoinWorker(); }
 
   INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
     PassToLayout(message, wParam, lParam);
@@ -108,9 +110,10 @@ class CTestDialog : public CStatusDialog {
         return TRUE;
       case WM_COMMAND:
         if (LOWORD(wParam) == kCloseButtonId) SendMessageW(window, WM_CLOSE, 0, 0);
-        if (LOWORD(wParam) == kWorkId) StartWorker(&CTestDialog::Worker);
+        if (LOWORD(wParam) == kWorkId) workerStarts.push_back(StartWorker(&CTestDialog::Worker));
         return TRUE;
       case kRunStep:
+        scriptRan = true;
         if (script) script(*this);
         return TRUE;
       case kThrow:
@@ -119,8 +122,8 @@ class CTestDialog : public CStatusDialog {
         if (onTimer) onTimer(*this);
         return TRUE;
       case WM_DEVICECHANGE: {
-        if (guard) {
-          HandleDeviceChange(wParam, lParam, *altimeter, *guard);
+        if (connects) {
+          HandleDeviceChange(wParam, lParam);
           return TRUE;
         }
         DeviceNotification notification;
@@ -152,21 +155,29 @@ class CTestDialog : public CStatusDialog {
     return r;
   }
 
-  static DWORD WINAPI Worker(void* self) {
-    auto& dialog = *static_cast<CTestDialog*>(self);
-    if (dialog.altimeter && !dialog.DeviceConnected(*dialog.altimeter)) return 0;
-    for (int i = 1; i <= dialog.ticks; ++i) {
-      dialog.AppendStatus(L"tick " + std::to_wstring(i) + L"\r\n");
+  void Worker() {
+    if (checkDevice && !DeviceConnected()) return;
+    for (int i = 1; i <= ticks; ++i) {
+      AppendStatus(L"tick " + std::to_wstring(i) + L"\r\n");
       Sleep(60);
     }
-    return 0;
+  }
+
+  void RunConnectRoutine() override {
+    connectThreads.push_back(GetCurrentThreadId());
+    if (onConnect) onConnect(*this);
+    CStatusDialog::RunConnectRoutine();
   }
 
   std::function<void(CTestDialog&)> script;
   std::function<void(CTestDialog&)> onTimer;
-  CAltimeter* altimeter = nullptr;
-  std::unique_ptr<ConnectionGuard> guard;
+  std::function<void(CTestDialog&)> onConnect;
+  bool checkDevice = false;  // the worker looks for the device first
+  bool connects = false;     // device changes run the connect routine
+  bool scriptRan = false;
   int ticks = 6;
+  std::vector<bool> workerStarts;
+  std::vector<DWORD> connectThreads;
   std::vector<std::wstring> boxAtClose;
   std::wstring boxAtEnd;
   std::vector<std::pair<uint32_t, std::wstring>> changes;
@@ -178,13 +189,17 @@ class DialogFramework : public ::testing::Test {
     Gdiplus::GdiplusStartupInput input;
     ASSERT_EQ(Gdiplus::GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
     ASSERT_TRUE(RegisterDialogClass(GetModuleHandleW(nullptr)));
+    Altimeter();  // made once, before any test watches the trace
   }
   void TearDown() override { Gdiplus::GdiplusShutdown(token_); }
 
-  INT_PTR Run(CTestDialog& dialog) {
+  // Runs the dialog modally; it must open, run its script and end normally.
+  void Run(CTestDialog& dialog) {
     DialogTemplate t = StatusDialogTemplate();
-    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Get(), nullptr, DialogRouterProc,
-                                   reinterpret_cast<LPARAM>(&dialog));
+    const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Get(), nullptr, DialogRouterProc,
+                                                   reinterpret_cast<LPARAM>(&dialog));
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(dialog.scriptRan) << "the dialog never opened";
   }
 
   ULONG_PTR token_ = 0;
@@ -201,7 +216,7 @@ TEST_F(DialogFramework, ClosingWithoutAWorkerEndsAtOnce) {
   {
     CTestDialog dialog;
     dialog.script = [](CTestDialog& d) { PostMessageW(d.hwnd, WM_CLOSE, 0, 0); };
-    EXPECT_EQ(Run(dialog), 0);
+    Run(dialog);
     EXPECT_EQ(dialog.boxAtClose.size(), 1u);
   }
   std::vector<std::string> lines = trace.Lines();
@@ -218,7 +233,7 @@ TEST_F(DialogFramework, ClosingDuringAWorkerRepostsAndItsLinesStillShow) {
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
     SendMessageW(d.hwnd, WM_COMMAND, kCloseButtonId, 0);
   };
-  EXPECT_EQ(Run(dialog), 0);
+  Run(dialog);
   std::vector<std::string> lines = trace.Lines();
   EXPECT_GE(CountOf(lines, "reposting close message..."), 2u);
   EXPECT_EQ(CountOf(lines, "Thread has exited."), 1u);
@@ -303,14 +318,14 @@ TEST_F(DialogFramework, ALongLogStaysScrolledToItsLastLine) {
 
 TEST_F(DialogFramework, AWorkerWithoutADeviceSaysSoAndTheDialogStaysUsable) {
   CAltimeter altimeter;
-  CTestDialog dialog;
-  dialog.altimeter = &altimeter;
+  CTestDialog dialog(altimeter);
+  dialog.checkDevice = true;
   dialog.script = [](CTestDialog& d) {
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
     WaitForSingleObject(d.workerThread, 5000);
     SendMessageW(d.hwnd, WM_COMMAND, kCloseButtonId, 0);
   };
-  EXPECT_EQ(Run(dialog), 0);
+  Run(dialog);
   EXPECT_EQ(dialog.boxAtEnd, L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
 }
 
@@ -321,7 +336,7 @@ TEST_F(DialogFramework, AnExceptionInAHandlerCountsAsNotHandled) {
     EXPECT_TRUE(IsWindow(d.hwnd));
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
-  EXPECT_EQ(Run(dialog), 0);
+  Run(dialog);
 }
 
 // Paints the owner-drawn frame into a bitmap prefilled with a marker colour.
@@ -422,15 +437,14 @@ TEST_F(DialogFramework, ADeviceBackFromItsBootloaderReconnectsThroughTheWindow) 
   InstallHidHost(host);
   {
     CAltimeter altimeter;
-    CTestDialog dialog;
-    dialog.altimeter = &altimeter;
-    dialog.guard = std::make_unique<ConnectionGuard>(altimeter, [&] { ConnectNormalDevice(altimeter, dialog); });
+    CTestDialog dialog(altimeter);
+    dialog.connects = true;
     DWORD started = 0;
     HANDLE closedIcon = nullptr, connectedIcon = nullptr;
     dialog.script = [&](CTestDialog& d) {
       d.RegisterDeviceNotifications();
-      ConnectNormalDevice(altimeter, d);
-      d.ShowConnectionIcon(kIconId, altimeter);
+      d.ConnectAtOpen();
+      d.ShowConnectionIcon(kIconId);
       closedIcon = reinterpret_cast<HANDLE>(SendDlgItemMessageW(d.hwnd, kIconId, STM_GETIMAGE, IMAGE_ICON, 0));
       started = GetTickCount();
       SetTimer(d.hwnd, 1, 50, nullptr);
@@ -438,7 +452,7 @@ TEST_F(DialogFramework, ADeviceBackFromItsBootloaderReconnectsThroughTheWindow) 
     dialog.onTimer = [&](CTestDialog& d) {
       const bool connected = d.BoxText().find(L"Device Connected.\r\n") != std::wstring::npos;
       if (connected) {
-        d.ShowConnectionIcon(kIconId, altimeter);
+        d.ShowConnectionIcon(kIconId);
         connectedIcon = reinterpret_cast<HANDLE>(SendDlgItemMessageW(d.hwnd, kIconId, STM_GETIMAGE, IMAGE_ICON, 0));
       }
       if (connected || GetTickCount() - started > 10000) {
@@ -458,6 +472,107 @@ TEST_F(DialogFramework, ADeviceBackFromItsBootloaderReconnectsThroughTheWindow) 
     EXPECT_NE(closedIcon, nullptr);
     EXPECT_NE(connectedIcon, nullptr);
     EXPECT_NE(closedIcon, connectedIcon);
+  }
+  InstallHidHost(nullptr);
+}
+
+// One worker at a time: a second press while one runs starts nothing.
+TEST_F(DialogFramework, ASecondWorkerIsRefusedWhileOneRuns) {
+  CTestDialog dialog;
+  dialog.ticks = 3;
+  dialog.script = [](CTestDialog& d) {
+    SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
+    SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
+    WaitForSingleObject(d.workerThread, 5000);
+    SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);  // the first has ended: this one runs
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  Run(dialog);
+  EXPECT_EQ(dialog.workerStarts, (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(dialog.boxAtEnd, L"tick 1\r\ntick 2\r\ntick 3\r\ntick 1\r\ntick 2\r\ntick 3\r\n");
+}
+
+// A dialog whose framework base is not its first base: the worker must still
+// get the dialog itself, and must be over before the dialog's own members go,
+// even when the dialog ends without the close protocol's wait.
+struct WorkerFacts {
+  const void* self = nullptr;
+  std::atomic<bool> workerDone{false};
+  bool doneBeforeMembers = false;
+};
+
+class CProgressFirstDialog : public PacketProgress, public CTestDialog {
+ public:
+  explicit CProgressFirstDialog(WorkerFacts& facts) : member(facts) {}
+  ~CProgressFirstDialog() override { JoinWorker(); }
+  void OnPacketProgress(int, bool, bool) override {}
+  void SlowTask() {
+    member.facts.self = this;
+    Sleep(300);
+    member.facts.workerDone = true;
+  }
+  struct Member {
+    explicit Member(WorkerFacts& f) : facts(f) {}
+    ~Member() { facts.doneBeforeMembers = facts.workerDone.load(); }
+    WorkerFacts& facts;
+  } member;
+};
+
+TEST_F(DialogFramework, AWorkerGetsItsOwnDialogAndEndsBeforeItsMembers) {
+  WorkerFacts facts;
+  const void* expected = nullptr;
+  {
+    CProgressFirstDialog dialog(facts);
+    expected = &dialog;
+    dialog.script = [&dialog](CTestDialog& d) {
+      EXPECT_TRUE(dialog.StartWorker(&CProgressFirstDialog::SlowTask));
+      EndDialog(d.hwnd, 0);  // no close protocol: the destructor must wait
+    };
+    Run(dialog);
+  }
+  EXPECT_EQ(facts.self, expected);
+  EXPECT_TRUE(facts.doneBeforeMembers);
+}
+
+// An arrival during a worker reconnects once the worker has ended, on the
+// dialog thread; a button pressed while a connect routine runs starts nothing.
+TEST_F(DialogFramework, ReconnectsRunOnTheDialogThreadAndNeverUnderAWorker) {
+  auto host = std::make_shared<SinkOnlyHost>();
+  InstallHidHost(host);
+  {
+    CAltimeter altimeter;
+    CTestDialog dialog(altimeter);
+    dialog.connects = true;
+    dialog.ticks = 4;
+    DWORD dialogThread = 0;
+    dialog.onConnect = [](CTestDialog& d) {
+      // A message pumped inside the routine, as a message box would.
+      SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
+    };
+    dialog.script = [&](CTestDialog& d) {
+      dialogThread = GetCurrentThreadId();
+      d.ConnectAtOpen();
+      d.onConnect = nullptr;
+      SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
+      std::vector<unsigned char> record =
+          MakeDeviceBroadcast({kDevTypDeviceInterface, L"\\\\?\\hid#vid_03db&pid_0002#9"});
+      SendMessageW(d.hwnd, WM_DEVICECHANGE, kDeviceArrival, reinterpret_cast<LPARAM>(record.data()));
+      SendMessageW(d.hwnd, WM_DEVICECHANGE, kDeviceArrival, reinterpret_cast<LPARAM>(record.data()));
+      EXPECT_EQ(d.connectThreads.size(), 1u);  // waits for the worker
+      SetTimer(d.hwnd, 1, 50, nullptr);
+    };
+    dialog.onTimer = [](CTestDialog& d) {
+      if (d.WorkerRunning() || d.connectThreads.size() < 2) return;
+      KillTimer(d.hwnd, 1);
+      PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+    };
+    Run(dialog);
+    EXPECT_EQ(dialog.workerStarts, (std::vector<bool>{false, true}));
+    ASSERT_EQ(dialog.connectThreads.size(), 2u);  // the two arrivals: one connect
+    EXPECT_EQ(dialog.connectThreads[0], dialogThread);
+    EXPECT_EQ(dialog.connectThreads[1], dialogThread);
+    EXPECT_EQ(dialog.boxAtEnd,
+              L"Device not found.\r\ntick 1\r\ntick 2\r\ntick 3\r\ntick 4\r\nDevice not found.\r\n");
   }
   InstallHidHost(nullptr);
 }
