@@ -2,6 +2,23 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 
+# Real flight computers off Windows go through hidapi (its hidraw backend on
+# Linux). Without it the build still works, with a bus that has no devices.
+option(ULKUSB_HIDAPI "Use hidapi for real devices where it is found" ON)
+if(ULKUSB_HIDAPI)
+  pkg_check_modules(HIDAPI QUIET IMPORTED_TARGET hidapi-hidraw)
+  if(NOT HIDAPI_FOUND)
+    pkg_check_modules(HIDAPI QUIET IMPORTED_TARGET hidapi)
+  endif()
+endif()
+if(HIDAPI_FOUND)
+  target_link_libraries(ulkcore PUBLIC PkgConfig::HIDAPI)
+  target_compile_definitions(ulkcore PUBLIC ULK_HAVE_HIDAPI=1)
+  message(STATUS "hidapi: ${HIDAPI_LIBRARIES} ${HIDAPI_VERSION}")
+else()
+  message(STATUS "hidapi not found: ulktool will see no real devices")
+endif()
+
 set(CAIRO_SOURCES)
 foreach(dir ${CORE_DIRS})
   file(GLOB dir_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*Cairo.cpp)
@@ -18,6 +35,16 @@ endif()
 
 add_executable(ulktool ${TOOL_SOURCES})
 target_link_libraries(ulktool PRIVATE ulkraster)
+
+# `cmake --install` puts ulktool and the udev rule that lets the user at the
+# seat open the flight computer's hidraw nodes. udev reads rules from
+# /usr/lib/udev/rules.d and /usr/local/lib/udev/rules.d alike.
+set(ULKUSB_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "Where the udev rule is installed, below the prefix")
+install(TARGETS ulktool RUNTIME DESTINATION bin)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/70-ulkusb.rules DESTINATION ${ULKUSB_UDEV_RULES_DIR})
+# Installing never builds the tests; the deb target below builds what it packs.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+include(${CMAKE_SOURCE_DIR}/packaging/linux/package.cmake)
 
 find_package(GTest REQUIRED)
 add_executable(ulk_tests ${NATIVE_TEST_SOURCES})

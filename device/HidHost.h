@@ -102,6 +102,6 @@ std::shared_ptr<HidHost> CurrentHidHostShared();
 // when the spec is not understood.
 std::shared_ptr<HidHost> MakeHidHost(const std::string& spec, std::string& error);
 
-// The platform's own HID host (Win32 on Windows; on Linux a bus without devices
-// until a hidraw host exists).
+// The platform's own HID host (Win32 on Windows; elsewhere hidapi where the
+// build found it, else a bus without devices).
 std::shared_ptr<HidHost> MakePlatformHidHost();

@@ -1,6 +1,7 @@
-// The platform's real HID on a system that has no host for it yet (Linux until
-// a hidraw host exists): a bus with no devices.
+// The platform's real HID off Windows: the hidapi host where this build found
+// hidapi, else a bus with no devices.
 #include "device/HidHost.h"
+#include "device/HidHostHidapi.h"
 
 #ifndef _WIN32
 
@@ -25,6 +26,12 @@ class NoDeviceHost : public HidHost {
 
 }  // namespace
 
-std::shared_ptr<HidHost> MakePlatformHidHost() { return std::make_shared<NoDeviceHost>(); }
+std::shared_ptr<HidHost> MakePlatformHidHost() {
+#ifdef ULK_HAVE_HIDAPI
+  return MakeHidapiHost(HidapiLibraryCalls());
+#else
+  return std::make_shared<NoDeviceHost>();
+#endif
+}
 
 #endif

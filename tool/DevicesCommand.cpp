@@ -1,4 +1,5 @@
 #include "device/Altimeter.h"
+#include "device/HidHostHidapi.h"
 #include "tool/Tool.h"
 
 namespace {
@@ -19,6 +20,11 @@ int RunDevices(ToolContext& context) {
   }
   if (found == 0) {
     context.err << "Device not found.\n";
+    // On the real bus, say where it looked and what it was not allowed to open.
+    if (context.deviceSpec.empty()) {
+      std::string note = EmptyBusNote(CurrentHidHost());
+      if (!note.empty()) context.err << note << "\n";
+    }
     return kExitFailed;
   }
   return kExitOk;
