@@ -50,7 +50,8 @@ find_package(GTest REQUIRED)
 add_executable(ulk_tests ${NATIVE_TEST_SOURCES})
 target_link_libraries(ulk_tests PRIVATE ulkraster GTest::gtest GTest::gtest_main)
 target_compile_definitions(ulk_tests PRIVATE
-  ULK_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ULKTOOL_PATH="$<TARGET_FILE:ulktool>")
+  ULK_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ULKTOOL_PATH="$<TARGET_FILE:ulktool>"
+  ULK_BINARY_DIR="${CMAKE_BINARY_DIR}" ULK_CPACK_COMMAND="${CMAKE_CPACK_COMMAND}")
 add_dependencies(ulk_tests ulktool)
 
 file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
