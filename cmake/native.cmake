@@ -12,8 +12,13 @@ if(ULKUSB_HIDAPI)
   endif()
 endif()
 if(HIDAPI_FOUND)
-  target_link_libraries(ulkcore PUBLIC PkgConfig::HIDAPI)
-  target_compile_definitions(ulkcore PUBLIC ULK_HAVE_HIDAPI=1)
+  # Only the files that choose or bind the host know of hidapi.
+  target_link_libraries(ulkcore PRIVATE ${HIDAPI_LINK_LIBRARIES})
+  set_property(SOURCE ${CMAKE_SOURCE_DIR}/device/HidHostHidapiLibrary.cpp
+               APPEND PROPERTY INCLUDE_DIRECTORIES ${HIDAPI_INCLUDE_DIRS})
+  set_property(SOURCE ${CMAKE_SOURCE_DIR}/device/HidHostHidapiLibrary.cpp ${CMAKE_SOURCE_DIR}/device/HidHostHidapi.cpp
+               ${CMAKE_SOURCE_DIR}/device/NoDeviceHost.cpp ${CMAKE_SOURCE_DIR}/tests/device/DebianPackageTest.cpp
+               APPEND PROPERTY COMPILE_DEFINITIONS ULK_HAVE_HIDAPI=1)
   message(STATUS "hidapi: ${HIDAPI_LIBRARIES} ${HIDAPI_VERSION}")
 else()
   message(STATUS "hidapi not found: ulktool will see no real devices")

@@ -4,7 +4,7 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$ROOT/build"
 
-PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev libcairo2-dev
+PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev libcairo2-dev libhidapi-dev
           g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth fonts-dejavu-core ccache)
 
 ensure_packages() {
