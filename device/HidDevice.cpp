@@ -83,6 +83,14 @@ bool CHidDevice::Open() {
   if (!readValid) TraceLog << "Invalid read handle." << std::endl;
   if (!writeValid) TraceLog << "Invalid write handle." << std::endl;
   if (readValid && writeValid) {
+    // The driver keeps 32 unread reports unless told otherwise, and a flash
+    // packet streams 33 replies one per frame: a worker that dawdles inside one
+    // would lose words. A host that cannot raise it still works.
+    constexpr uint32_t kInputRingReports = 512;
+    if (host.SetInputRingSize(readHandle, kInputRingReports))
+      TraceLog << "Input buffers: " << kInputRingReports << std::endl;
+    else
+      TraceLog << "Could not set input buffers." << std::endl;
     ioEvent = host.CreateIoEvent();
     overlapped.event = ioEvent;
     overlapped.offset = 0;

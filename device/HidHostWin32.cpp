@@ -1,6 +1,6 @@
 // The real HID services of Windows behind the seam: SetupAPI for the walk,
-// CreateFileW and HidD_GetAttributes, overlapped ReadFile/WriteFile completed
-// through the channel's event.
+// CreateFileW, HidD_GetAttributes and HidD_SetNumInputBuffers, overlapped
+// ReadFile/WriteFile completed through the channel's event.
 #include <windows.h>
 // windows.h first: the HID and SetupAPI headers need its types. mingw's
 // hidsdi.h declares C functions without saying so.
@@ -61,6 +61,10 @@ class Win32HidHost : public HidHost {
     attributes.productId = attrs.ProductID;
     attributes.versionNumber = attrs.VersionNumber;
     return true;
+  }
+
+  bool SetInputRingSize(HidHandle handle, uint32_t reports) override {
+    return HidD_SetNumInputBuffers(handle, reports) != FALSE;
   }
 
   HidEvent CreateIoEvent() override { return CreateEventW(nullptr, TRUE, TRUE, L""); }

@@ -37,7 +37,7 @@ void SimBootloader::Answer(SimBus& bus, int slot, uint8_t byte1, uint8_t byte2, 
 }
 
 bool SimBootloader::OnReport(SimBus& bus, int slot, const std::vector<uint8_t>& report) {
-  // An application command report means nothing to the bootloader.
+  // The bus fails other lengths before they get here; a model used without it ignores them.
   if (report.size() != kReportSize) return true;
   const SimFaults& faults = device_.faults;
   switch (expect_) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "device/TraceLog.h"
+
 void SimClock::WaitUntil(uint64_t t) {
   if (!realTime_) {
     uint64_t now = now_.load();
@@ -100,6 +102,23 @@ bool SimBus::ShareAllows(int slot, uint32_t access, uint32_t share) const {
   return true;
 }
 
+void SimBus::TrimRingLocked(int slot) {
+  if (replyLatencyUs == 0) return;  // the bus waits for room instead
+  uint32_t ring = 0;
+  for (const auto& [id, h] : handles_)
+    if (h.slot == slot && (h.access & kGenericRead) && (ring == 0 || h.ring < ring)) ring = h.ring;
+  if (ring == 0) return;  // nobody reads
+  auto& input = Slot(slot).input;
+  const uint64_t now = Now();
+  size_t arrived = 0;
+  while (arrived < input.size() && input[arrived].first <= now) ++arrived;
+  if (arrived <= ring) return;
+  const size_t drop = arrived - ring;
+  input.erase(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(drop));
+  dropped_ += drop;
+  TraceLog << "SimBus: input ring of " << ring << " full, " << drop << " oldest report(s) dropped." << std::endl;
+}
+
 int SimBus::SlotOfHandle(HidHandle handle, SimHandle** info) {
   auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
   if (it == handles_.end()) return -1;
@@ -160,7 +179,7 @@ HidHandle SimBus::OpenPath(const std::wstring& path, uint32_t access, uint32_t s
     if (!ShareAllows(static_cast<int>(i), access, share)) return kInvalidHidHandle;
     uintptr_t id = nextHandle_;
     nextHandle_ += 4;
-    handles_[id] = SimHandle{static_cast<int>(i), access, share};
+    handles_[id] = SimHandle{static_cast<int>(i), access, share, inputRingReports};
     if (s.model && access != kNoAccess) s.model->OnAttached(*this, static_cast<int>(i));
     return reinterpret_cast<HidHandle>(id);
   }
@@ -203,6 +222,7 @@ bool SimBus::Read(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t t
       if (slot < 0 || !(info->access & kGenericRead)) {
         done = true;  // a removed device fails the read at once
       } else {
+        TrimRingLocked(slot);
         SimSlot& s = Slot(slot);
         if (!s.input.empty() && s.input.front().first <= Now()) {
           const std::vector<uint8_t>& report = s.input.front().second;
@@ -233,10 +253,14 @@ bool SimBus::Write(HidHandle handle, const uint8_t* buffer, uint32_t length, uin
     SimHandle* info = nullptr;
     int slot = SlotOfHandle(handle, &info);
     if (slot >= 0 && (info->access & kGenericWrite)) {
-      std::vector<uint8_t> report(buffer, buffer + length);
-      if (recordWrites) written.emplace_back(slot, report);
       SimSlot& s = Slot(slot);
-      ok = s.model ? s.model->OnOutputReport(*this, slot, report) : true;
+      const size_t expected = s.model ? s.model->OutputReportLength() : 0;
+      // A report of the wrong length never leaves the driver.
+      if (expected == 0 || length == expected) {
+        std::vector<uint8_t> report(buffer, buffer + length);
+        if (recordWrites) written.emplace_back(slot, report);
+        ok = s.model ? s.model->OnOutputReport(*this, slot, report) : true;
+      }
     }
     RunDueLocked(notes);
   }
@@ -244,6 +268,24 @@ bool SimBus::Write(HidHandle handle, const uint8_t* buffer, uint32_t length, uin
   // The report takes one frame on the bus.
   if (ok) clock_.WaitUntil(Now() + replyLatencyUs);
   return ok;
+}
+
+bool SimBus::SetInputRing(HidHandle handle, uint32_t reports) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  SimHandle* info = nullptr;
+  int slot = SlotOfHandle(handle, &info);
+  if (slot < 0 || reports < kMinInputRing || reports > kMaxInputRing) return false;
+  // What arrived under the old size was subject to it; a smaller ring loses its oldest now.
+  TrimRingLocked(slot);
+  info->ring = reports;
+  TrimRingLocked(slot);
+  return true;
+}
+
+uint64_t SimBus::DroppedReports() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  for (size_t slot = 0; slot < slots_.size(); ++slot) TrimRingLocked(static_cast<int>(slot));
+  return dropped_;
 }
 
 void SimBus::Sleep(uint32_t ms) {

@@ -1,8 +1,9 @@
 // A USB bus of simulated HID devices that can be plugged in and pulled out at
 // run time. Each slot has an interface path, HID attributes, the open handles
 // with their access and share modes (so a second open for the same direction
-// fails as on Windows), a queue of input reports and the device model that
-// receives every output report.
+// fails as on Windows), the input reports the device sent and the device model
+// that receives every output report. Like a HID driver, the bus keeps at most a
+// ring's worth of unread reports for the reader and drops the oldest beyond it.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,9 @@ class SimDeviceModel {
   virtual ~SimDeviceModel() = default;
   // false makes the host's write fail (a fault).
   virtual bool OnOutputReport(SimBus& bus, int slot, const std::vector<uint8_t>& report) = 0;
+  // The length of the device's output report; the driver fails a write of any
+  // other length before the device sees it. 0 takes any length.
+  virtual size_t OutputReportLength() const { return 0; }
   // The host opened or closed a channel to the device (for models that care).
   virtual void OnAttached(SimBus&, int) {}
 };
@@ -34,6 +38,7 @@ struct SimHandle {
   int slot = -1;
   uint32_t access = 0;
   uint32_t share = 0;
+  uint32_t ring = 0;  // unread input reports the driver keeps for a read handle
 };
 
 struct SimSlot {
@@ -41,7 +46,8 @@ struct SimSlot {
   HidAttributes attributes;
   bool present = false;
   std::shared_ptr<SimDeviceModel> model;
-  // Input reports with the time (µs) from which they can be read.
+  // Input reports sent and not yet read, with the time (µs) each arrives: those
+  // that have arrived are in the reader's ring, the later ones still on the wire.
   std::deque<std::pair<uint64_t, std::vector<uint8_t>>> input;
   // Handles that "another program" holds (a device held open).
   std::vector<SimHandle> foreignHandles;
@@ -53,8 +59,14 @@ class SimBus {
 
   SimClock& Clock() { return clock_; }
   uint64_t Now() const { return clock_.Now(); }
-  // The time one report takes on the simulated bus (µs); 1000 = one full-speed frame.
+  // The time one report takes on the simulated bus (µs); 1000 = one full-speed
+  // frame. At 0 the bus keeps pace with the reader: a report waits for room in
+  // the ring and none is lost.
   uint64_t replyLatencyUs = 1000;
+  // The ring a read handle gets when it is opened (32 on Windows).
+  uint32_t inputRingReports = 32;
+  static constexpr uint32_t kMinInputRing = 2;
+  static constexpr uint32_t kMaxInputRing = 512;
 
   // Adds a device slot (absent until Plug); answers its number.
   int AddSlot(const std::wstring& path, uint16_t productId, uint16_t version, std::shared_ptr<SimDeviceModel> model);
@@ -76,8 +88,12 @@ class SimBus {
   bool GetAttributes(HidHandle handle, HidAttributes& attributes);
   bool Read(HidHandle handle, uint8_t* buffer, uint32_t length, uint32_t timeoutMs);
   bool Write(HidHandle handle, const uint8_t* buffer, uint32_t length, uint32_t timeoutMs);
+  // HidD_SetNumInputBuffers: 2 to 512 reports, on a handle of a present device.
+  bool SetInputRing(HidHandle handle, uint32_t reports);
   void Sleep(uint32_t ms);
   void SetDeviceChangeSink(DeviceChangeSink sink);
+  // Reports dropped so far because a ring was full, on every slot.
+  uint64_t DroppedReports();
   // Runs every scheduled event that is due (and tells its notifications).
   void Pump();
 
@@ -96,6 +112,10 @@ class SimBus {
   void RunDueLocked(std::vector<std::pair<uint32_t, std::wstring>>& notes);
   void Tell(const std::vector<std::pair<uint32_t, std::wstring>>& notes);
   int SlotOfHandle(HidHandle handle, SimHandle** info = nullptr);
+  // Drops what has arrived beyond the reader's ring, oldest first. Done lazily
+  // before each read: reports only leave by being read, so the outcome is the
+  // one the driver reaches by dropping as each report arrives.
+  void TrimRingLocked(int slot);
   // Access/share compatibility of a new open against those already open.
   bool ShareAllows(int slot, uint32_t access, uint32_t share) const;
 
@@ -106,6 +126,7 @@ class SimBus {
   uintptr_t nextHandle_ = 0x1000;
   std::vector<Pending> pending_;
   uint64_t nextSeq_ = 0;
+  uint64_t dropped_ = 0;
   // Notifications raised under the lock, told once it is released.
   std::vector<std::pair<uint32_t, std::wstring>> notes_;
   DeviceChangeSink sink_;

@@ -53,6 +53,8 @@ class SimFlightComputer : public SimDeviceModel {
   ~SimFlightComputer() override;
 
   bool OnOutputReport(SimBus& bus, int slot, const std::vector<uint8_t>& report) override;
+  // 4 bytes for the application firmware, 65 for the bootloader.
+  size_t OutputReportLength() const override { return inBootloader_ ? 65 : 4; }
 
   // Queues one reply through the fault counter; the reply code is byte 3 of
   // an application reply (a bootloader reply is passed on as it is).

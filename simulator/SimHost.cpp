@@ -35,6 +35,8 @@ bool SimHost::WriteReport(HidHandle handle, const uint8_t* buffer, uint32_t leng
   return bus_->Write(handle, buffer, length, timeoutMs);
 }
 
+bool SimHost::SetInputRingSize(HidHandle handle, uint32_t reports) { return bus_->SetInputRing(handle, reports); }
+
 void SimHost::Sleep(uint32_t ms) { bus_->Sleep(ms); }
 
 void SimHost::SetDeviceChangeSink(DeviceChangeSink sink) {
@@ -63,7 +65,10 @@ std::string SimScenarioHelp() {
          "  sim:held             the flight computer is held open by another program\n"
          "  sim:empty, sim:full, sim:glitch   no flights recorded, all 1520 packets, implausible words\n"
          "  sim:ground=METRES    ground altitude above sea level\n"
-         "  sim:latency=US       time of one report on the bus in microseconds (default 1000)\n"
+         "  sim:latency=US       time of one report on the bus in microseconds (default 1000;\n"
+         "                       at 0 the device keeps pace with the reader and no report is lost)\n"
+         "  sim:ring=N           unread reports the driver keeps per reader (default 32;\n"
+         "                       the program raises it to 512 when it opens the device)\n"
          "  sim:clock=virtual    do not pace in real time\n"
          "  sim:image=FILE       the programmed firmware image is kept in FILE\n"
          "  sim:erase-silent, sim:refuse-block=N, sim:unplug-at-block=N   bootloader faults\n"
@@ -88,6 +93,7 @@ std::shared_ptr<SimHost> MakeSimHost(const std::string& scenario, std::string& e
   bool held = false;
   bool realTime = true;
   long latency = 1000;
+  long ring = 32;
   size_t start = 0;
   while (start <= scenario.size() && !scenario.empty()) {
     size_t comma = scenario.find(',', start);
@@ -117,6 +123,8 @@ std::shared_ptr<SimHost> MakeSimHost(const std::string& scenario, std::string& e
       config.groundAltitude = static_cast<double>(number);
     } else if (key == "latency" && numeric && number >= 0 && number <= 1000000) {
       latency = number;
+    } else if (key == "ring" && numeric && number >= SimBus::kMinInputRing && number <= SimBus::kMaxInputRing) {
+      ring = number;
     } else if (key == "image" && !value.empty()) {
       config.imagePath = value;
     } else if (key == "erase-silent" && eq == std::string::npos) {
@@ -137,6 +145,7 @@ std::shared_ptr<SimHost> MakeSimHost(const std::string& scenario, std::string& e
 
   auto bus = std::make_shared<SimBus>(realTime);
   bus->replyLatencyUs = static_cast<uint64_t>(latency);
+  bus->inputRingReports = static_cast<uint32_t>(ring);
   auto host = std::make_shared<SimHost>(bus);
   for (int i = 0; i < count; ++i) {
     SimFlightComputer::Config c = config;

@@ -27,6 +27,7 @@ class SimHost : public HidHost {
                   uint32_t timeoutMs) override;
   bool WriteReport(HidHandle handle, const uint8_t* buffer, uint32_t length, HidOverlapped& record,
                    uint32_t timeoutMs) override;
+  bool SetInputRingSize(HidHandle handle, uint32_t reports) override;
   void Sleep(uint32_t ms) override;
   void SetDeviceChangeSink(DeviceChangeSink sink) override;
 
