@@ -123,7 +123,8 @@ std::shared_ptr<SimHost> MakeSimHost(const std::string& scenario, std::string& e
       config.groundAltitude = static_cast<double>(number);
     } else if (key == "latency" && numeric && number >= 0 && number <= 1000000) {
       latency = number;
-    } else if (key == "ring" && numeric && number >= SimBus::kMinInputRing && number <= SimBus::kMaxInputRing) {
+    } else if (key == "ring" && numeric && number >= long{SimBus::kMinInputRing} &&
+               number <= long{SimBus::kMaxInputRing}) {
       ring = number;
     } else if (key == "image" && !value.empty()) {
       config.imagePath = value;
