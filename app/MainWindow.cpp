@@ -15,6 +15,7 @@
 #include "app/ProgramInfo.h"
 #include "device/Altimeter.h"
 #include "device/TraceLog.h"
+#include "firmware/UpdateWindow.h"
 #include "resources/resource.h"
 #include "settings/AboutWindow.h"
 
@@ -93,6 +94,11 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
     case ID_FILE_EXIT:
       SendMessageW(window, WM_CLOSE, 0, 0);
       break;
+    case ID_TOOLS_UPDATE_FIRMWARE: {
+      CUpdateWindow update;
+      RunDialog(update, window);
+      break;
+    }
     case ID_HELP_ABOUT: {
       CAboutWindow about;
       RunDialog(about, window);

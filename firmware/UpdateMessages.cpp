@@ -1,5 +1,7 @@
 #include "firmware/UpdateMessages.h"
 
+#include "app/ToWideDecimal.h"
+#include "device/TraceLog.h"
 #include "firmware/FirmwareFile.h"
 
 const wchar_t* const kUpdateFailed = L"Failed to update firmware.";
@@ -47,4 +49,17 @@ std::vector<std::wstring> UpdateResultLines(UpdateResult result, const UpdateVer
 int UpdatePercentage(int blocksDone, int blocksInAll) {
   if (blocksInAll <= 0) return 100;
   return static_cast<int>(static_cast<long long>(blocksDone) * 100 / blocksInAll);
+}
+
+std::wstring UpdateProgressLines::OnProgress(int blocksDone, int blocksInAll) {
+  const int percent = UpdatePercentage(blocksDone, blocksInAll);
+  TraceLog << percent << std::endl;
+  const int tens = percent / 10 * 10;
+  if (lastTens_.exchange(tens) == tens) return {};
+  return ToWideDecimal(tens) + L"%";
+}
+
+UpdateProgressLines& ProgramProgressLines() {
+  static UpdateProgressLines lines;
+  return lines;
 }

@@ -2,6 +2,7 @@
 // result and the progress percentage. Shared by the update dialog and ulktool.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -25,3 +26,19 @@ extern const wchar_t* const kUpdateFailed;  // "Failed to update firmware."
 
 // Percentage of a progress report: 100 when there are no blocks to go through.
 int UpdatePercentage(int blocksDone, int blocksInAll);
+
+// The progress lines of an update. Each report's percentage goes to the trace;
+// a line of its multiple of ten ("40%") is told only when that multiple differs
+// from the last one told. The last multiple outlives an update, so a second
+// update in the same run of the program starts with "0%".
+class UpdateProgressLines {
+ public:
+  // The line to tell for a report, without its line end; empty when none.
+  std::wstring OnProgress(int blocksDone, int blocksInAll);
+
+ private:
+  std::atomic<int> lastTens_{0};
+};
+
+// The program's one, kept for its whole run.
+UpdateProgressLines& ProgramProgressLines();

@@ -17,6 +17,7 @@
 
 #include "device/TraceLog.h"
 #include "firmware/FirmwareFile.h"
+#include "firmware/UpdateFileCheck.h"
 #include "firmware/UpdateMessages.h"
 #include "tool/ToolDevice.h"
 
@@ -188,31 +189,28 @@ class ToolProgress : public UpdateProgress {
     if (bar_ && drawn_) out_ << "\n";
   }
   void OnUpdateProgress(int blocksDone, int blocksInAll) override {
-    int percent = UpdatePercentage(blocksDone, blocksInAll);
-    TraceLog << percent << std::endl;
-    if (bar_) {
-      if (drawn_ && percent == lastPercent_) return;
-      lastPercent_ = percent;
-      constexpr int kWidth = 40;
-      int filled = percent * kWidth / 100;
-      out_ << "\r[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(kWidth - filled), ' ')
-           << "] " << percent << "%" << std::flush;
-      drawn_ = true;
+    if (!bar_) {
+      std::wstring line = lines_.OnProgress(blocksDone, blocksInAll);
+      if (!line.empty()) out_ << Narrow(line) << "\n" << std::flush;
       return;
     }
-    int tens = percent / 10 * 10;
-    if (tens != lastTens_) {
-      out_ << tens << "%\n" << std::flush;
-      lastTens_ = tens;
-    }
+    int percent = UpdatePercentage(blocksDone, blocksInAll);
+    TraceLog << percent << std::endl;
+    if (drawn_ && percent == lastPercent_) return;
+    lastPercent_ = percent;
+    constexpr int kWidth = 40;
+    int filled = percent * kWidth / 100;
+    out_ << "\r[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(kWidth - filled), ' ')
+         << "] " << percent << "%" << std::flush;
+    drawn_ = true;
   }
 
  private:
   std::ostream& out_;
   bool bar_;
   bool drawn_ = false;
-  int lastTens_ = 0;
   int lastPercent_ = -1;
+  UpdateProgressLines lines_;
 };
 
 void ReportBootloaderConnect(ToolContext& context, ConnectResult result, uint16_t version) {
@@ -239,7 +237,6 @@ void ReportBootloaderConnect(ToolContext& context, ConnectResult result, uint16_
 // Connects to the bootloader as the update dialog does; an application
 // firmware is sent into its bootloader first, and the bootloader awaited.
 int ConnectForUpdate(ToolContext& context, CAltimeter& altimeter) {
-  if (!context.AttachDevice()) return kExitUsage;
   uint16_t version = 0;
   ConnectResult result = altimeter.Connect(&version, true);
   if (result != NotFound) {
@@ -284,6 +281,17 @@ int ConnectForUpdate(ToolContext& context, CAltimeter& altimeter) {
 int RunUpdate(ToolContext& context) {
   if (context.args.size() != 1) return context.Usage("update takes FILE.dat");
   const std::string path = context.args[0];
+  if (!context.AttachDevice()) return kExitUsage;
+  // A file that cannot be programmed must not send an application firmware
+  // into its bootloader, where it would stay without its application.
+  FirmwareImage image;
+  UpdateVersions checked;
+  UpdateResult check = CheckFirmwareFile(Widen(path), image, checked);
+  if (check != UpdateOk) {
+    PrintLines(context.out, UpdateResultLines(check, checked));
+    context.out << Narrow(kUpdateFailed) << "\n";
+    return kExitFailed;
+  }
   CAltimeter& altimeter = Altimeter();
   int status = ConnectForUpdate(context, altimeter);
   if (status != kExitOk && status != kExitNoDevice) return status;

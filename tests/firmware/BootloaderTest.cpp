@@ -2,6 +2,7 @@
 
 #include <climits>
 
+#include "firmware/UpdateFileCheck.h"
 #include "firmware/UpdateMessages.h"
 #include "simulator/SimBootloader.h"
 #include "tests/firmware/FirmwareFixture.h"
@@ -183,6 +184,13 @@ TEST_F(BootloaderTest, FileChecksComeBeforeAnythingIsSent) {
     EXPECT_EQ(versions.hardwareVersion, 0);
     EXPECT_EQ(versions.requiredBootloaderVersion, c.versions.requiredBootloaderVersion);
     EXPECT_EQ(versions.firmwareVersion, c.versions.firmwareVersion);
+    // The check made before a device is sent into its bootloader agrees.
+    FirmwareImage image;
+    UpdateVersions checked;
+    EXPECT_EQ(CheckFirmwareFile(dir.WidePath("f.dat"), image, checked), c.result);
+    EXPECT_EQ(checked.formatVersion, c.versions.formatVersion);
+    EXPECT_EQ(checked.requiredBootloaderVersion, c.versions.requiredBootloaderVersion);
+    EXPECT_EQ(checked.firmwareVersion, c.versions.firmwareVersion);
   }
   EXPECT_TRUE(Written().empty());
   EXPECT_TRUE(progress.calls.empty());

@@ -1,0 +1,25 @@
+#include "firmware/UpdateFileCheck.h"
+
+UpdateResult CheckFirmwareFile(const std::wstring& path, FirmwareImage& image, UpdateVersions& versions) {
+  uint16_t format = 0, bootloader = 0, firmware = 0;
+  switch (LoadFirmwareFile(path, image, format, bootloader, firmware)) {
+    case FirmwareFileNotOpened:
+      return UpdateFileNotOpened;
+    case FirmwareFileWrongMagic:
+      return UpdateNotFirmwareFile;
+    case FirmwareFileEndedEarly:
+      return UpdateProtocolError;
+    case FirmwareFileWrongFormat:
+      versions.formatVersion = format;
+      return UpdateWrongFormatVersion;
+    case FirmwareFileRead:
+      versions.formatVersion = format;
+      break;
+  }
+  versions.requiredBootloaderVersion = bootloader;
+  if ((bootloader & kVersionMask) != kRequiredVersion) return UpdateWrongBootloaderVersion;
+  versions.firmwareVersion = firmware;
+  if ((firmware & kVersionMask) != kRequiredVersion) return UpdateWrongFirmwareVersion;
+  if (FirmwareLastBlock(image.length) < 0) return UpdateNotFirmwareFile;
+  return UpdateOk;
+}
