@@ -31,7 +31,7 @@ class CUpdateWindow : public CStatusDialog, public UpdateProgress {
   std::wstring firmwarePath;
 
  private:
-  // fromWorker: the icon is posted, since the dialog thread may be waiting.
+  // fromWorker: the icon is left to the dialog thread, which may be waiting.
   void RefreshLook(bool busy, bool fromWorker);
 
   UpdateProgressLines& progressLines_;

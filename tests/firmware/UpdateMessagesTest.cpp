@@ -54,7 +54,7 @@ TEST(UpdateMessagesTest, ProgressTellsEachNewTenAndRemembersTheLastAcrossUpdates
   again.insert(again.begin(), L"0%");
 
   UpdateProgressLines progress;
-  EXPECT_EQ(RunUpdate(progress, 16), tens);  // 0%, 6% ... fall in the starting ten: no line
+  EXPECT_EQ(RunUpdate(progress, 16), tens);   // 0%, 6% ... fall in the starting ten: no line
   EXPECT_EQ(RunUpdate(progress, 16), again);  // after 100% the next update starts with 0%
   EXPECT_EQ(RunUpdate(progress, 3), (std::vector<std::wstring>{L"0%", L"30%", L"60%", L"100%"}));
 

@@ -36,6 +36,9 @@ class CDrivenUpdate : public CUpdateWindow {
     if (message == kRunScript) {
       if (script) script(*this);
       scriptDone = true;
+      // A script that stopped early leaves no dialog open behind it.
+      PumpUntil([this] { return !WorkerRunning(); });
+      EndDialog(window, 0);
       return TRUE;
     }
     if (message == WM_DESTROY) boxAtEnd = Box();
@@ -76,7 +79,8 @@ class CDrivenUpdate : public CUpdateWindow {
     return PumpUntil(
         [&] {
           const std::wstring box = Box();
-          return !WorkerRunning() && box.size() >= last.size() && box.compare(box.size() - last.size(), last.size(), last) == 0;
+          return !WorkerRunning() && box.size() >= last.size() &&
+                 box.compare(box.size() - last.size(), last.size(), last) == 0;
         },
         limitMs);
   }
@@ -173,38 +177,42 @@ TEST_F(UpdateWindow, AGoodFileIsProgrammedWithItsProgressAndASecondUpdateStartsA
   answers = {L"", file, file};
   CAltimeter altimeter;
   UpdateProgressLines progress;
-  CDrivenUpdate dialog(altimeter, progress);
-  dialog.script = [&](CDrivenUpdate& d) {
-    EXPECT_EQ(d.Box(), kOpened);
-    EXPECT_TRUE(d.Enabled(IDC_UP_UPDATE));
-    EXPECT_TRUE(d.Enabled(IDC_CLOSE));
+  HWND owner = nullptr;
+  {
+    CDrivenUpdate dialog(altimeter, progress);
+    dialog.script = [&](CDrivenUpdate& d) {
+      EXPECT_EQ(d.Box(), kOpened);
+      EXPECT_TRUE(d.Enabled(IDC_UP_UPDATE));
+      EXPECT_TRUE(d.Enabled(IDC_CLOSE));
 
-    d.Press(IDC_UP_UPDATE);  // cancelled: nothing starts
-    EXPECT_FALSE(d.WorkerRunning());
-    EXPECT_EQ(d.workerThread, nullptr);
-    EXPECT_TRUE(d.Enabled(IDC_UP_UPDATE));
-    EXPECT_TRUE(d.Enabled(IDC_CLOSE));
-    EXPECT_TRUE(d.firmwarePath.empty());
+      d.Press(IDC_UP_UPDATE);  // cancelled: nothing starts
+      EXPECT_FALSE(d.WorkerRunning());
+      EXPECT_EQ(d.workerThread, nullptr);
+      EXPECT_TRUE(d.Enabled(IDC_UP_UPDATE));
+      EXPECT_TRUE(d.Enabled(IDC_CLOSE));
+      EXPECT_TRUE(d.firmwarePath.empty());
 
-    d.Press(IDC_UP_UPDATE);
-    EXPECT_EQ(d.firmwarePath, file);
-    ASSERT_TRUE(d.PumpUntilTold(kSucceeded)) << d.Box();
-    EXPECT_EQ(d.Box(), kOpened + L"Updating firmware...\r\n" + kTens + kSucceeded);
-    EXPECT_TRUE(HoldsGoodImage());
-    EXPECT_TRUE(d.Enabled(IDC_UP_UPDATE));
-    EXPECT_TRUE(d.Enabled(IDC_CLOSE));
+      d.Press(IDC_UP_UPDATE);
+      EXPECT_EQ(d.firmwarePath, file);
+      ASSERT_TRUE(d.PumpUntilTold(kSucceeded)) << d.Box();
+      EXPECT_EQ(d.Box(), kOpened + L"Updating firmware...\r\n" + kTens + kSucceeded);
+      EXPECT_TRUE(HoldsGoodImage());
+      EXPECT_TRUE(d.Enabled(IDC_UP_UPDATE));
+      EXPECT_TRUE(d.Enabled(IDC_CLOSE));
 
-    host->devices.at(0)->programImage.assign(kFirmwareImageSize, 0);
-    d.Press(IDC_UP_UPDATE);
-    ASSERT_TRUE(d.PumpUntilTold(L"0%\r\n" + kTens + kSucceeded)) << d.Box();
-    EXPECT_TRUE(HoldsGoodImage());
-    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
-  };
-  Run(dialog);
+      host->devices.at(0)->programImage.assign(kFirmwareImageSize, 0);
+      d.Press(IDC_UP_UPDATE);
+      ASSERT_TRUE(d.PumpUntilTold(L"0%\r\n" + kTens + kSucceeded)) << d.Box();
+      EXPECT_TRUE(HoldsGoodImage());
+      PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+    };
+    Run(dialog);
+    owner = dialog.hwnd;
+  }
   // Each request: an Explorer open dialog for a .dat, on a path buffer emptied first.
   ASSERT_EQ(requests.size(), 3u);
   for (const FileRequest& r : requests) {
-    EXPECT_EQ(r.owner, dialog.hwnd);
+    EXPECT_EQ(r.owner, owner);
     EXPECT_EQ(r.title, L"Load Firmware file");
     EXPECT_EQ(r.filter, L"Firmware Code|*.dat|");
     EXPECT_EQ(r.extension, L"dat");
@@ -251,7 +259,8 @@ TEST_F(UpdateWindow, CloseAndEscapeAreRefusedWhileTheUpdateRuns) {
   Run(dialog);
   const std::pair<UINT, UINT> refused{IDS_UPDATE_DELICATE, MB_OK | MB_ICONWARNING};
   EXPECT_EQ(messages, (std::vector<std::pair<UINT, UINT>>(4, refused)));
-  EXPECT_EQ(messageTexts.at(0), L"Updating firmware is a delicate process.\r\nCanceling may cause your device to fail.");
+  EXPECT_EQ(messageTexts.at(0),
+            L"Updating firmware is a delicate process.\r\nCanceling may cause your device to fail.");
 }
 
 struct FailureCase {
@@ -318,7 +327,8 @@ TEST_F(UpdateWindow, ADeviceRemovedMidUpdateIsToldAndCanBeUpdatedWhenItReturns) 
     // The removal is told as it happens, among the worker's lines.
     std::wstring box = d.Box();
     box.erase(box.find(L"Device disconnected.\r\n"), 22);
-    EXPECT_EQ(box, kOpened + L"Updating firmware...\r\n10%\r\n20%\r\n30%\r\nThere was a timeout on a read operation.\r\n" +
+    EXPECT_EQ(box, kOpened +
+                       L"Updating firmware...\r\n10%\r\n20%\r\n30%\r\nThere was a timeout on a read operation.\r\n" +
                        kRemoved + kFailed);
     EXPECT_FALSE(altimeter.IsOpen());
     EXPECT_FALSE(d.Enabled(IDC_UP_UPDATE));
@@ -327,6 +337,7 @@ TEST_F(UpdateWindow, ADeviceRemovedMidUpdateIsToldAndCanBeUpdatedWhenItReturns) 
 
     host->devices.at(0)->faults.removeAtBlock = -1;
     host->Bus().Plug(0);
+    host->Bus().Pump();  // the virtual clock tells changes when the host is used
     ASSERT_TRUE(d.PumpUntilTold(kOpened)) << d.Box();
     EXPECT_TRUE(d.Enabled(IDC_UP_UPDATE));
     EXPECT_EQ(d.Icon(), connectedIcon);
@@ -344,16 +355,19 @@ TEST_F(UpdateWindow, AnApplicationFirmwareIsSentIntoItsBootloaderAndConnectedOnA
   UseScenario("latency=0");
   CAltimeter altimeter;
   UpdateProgressLines progress;
-  CDrivenUpdate dialog(altimeter, progress);
-  dialog.script = [&](CDrivenUpdate& d) {
-    ASSERT_TRUE(d.PumpUntilTold(kOpened, 10000)) << d.Box();
-    EXPECT_EQ(d.Box(), L"Device found, but is not in bootloader mode.\r\nDevice disconnected.\r\n" + kOpened);
-    EXPECT_TRUE(altimeter.bootloaderMode);
-    EXPECT_TRUE(d.Enabled(IDC_UP_UPDATE));
-    d.Press(IDC_CLOSE);
-  };
-  Run(dialog);
-  EXPECT_FALSE(altimeter.IsOpen());
+  {
+    CDrivenUpdate dialog(altimeter, progress);
+    dialog.script = [&](CDrivenUpdate& d) {
+      ASSERT_TRUE(d.PumpUntilTold(kOpened, 10000)) << d.Box();
+      EXPECT_EQ(d.Box(), L"Device found, but is not in bootloader mode.\r\nDevice disconnected.\r\n" + kOpened);
+      EXPECT_TRUE(altimeter.bootloaderMode);
+      EXPECT_TRUE(d.Enabled(IDC_UP_UPDATE));
+      d.Press(IDC_CLOSE);
+    };
+    Run(dialog);
+    EXPECT_TRUE(altimeter.IsOpen());
+  }
+  EXPECT_FALSE(altimeter.IsOpen()) << "closing the dialog closes the channel";
 }
 
 TEST_F(UpdateWindow, WithoutADeviceTheUpdateSaysSo) {
@@ -364,12 +378,14 @@ TEST_F(UpdateWindow, WithoutADeviceTheUpdateSaysSo) {
   CDrivenUpdate dialog(altimeter, progress);
   dialog.script = [&](CDrivenUpdate& d) {
     host->Bus().Unplug(0);
+    host->Bus().Pump();
     ASSERT_TRUE(d.PumpUntilTold(L"Device disconnected.\r\n")) << d.Box();
     EXPECT_FALSE(d.Enabled(IDC_UP_UPDATE));
     d.Press(IDC_UP_UPDATE);  // as a click that came before the look changed
     ASSERT_TRUE(d.PumpUntilTold(L"Altimeter not found. Make sure it is properly connected to the PC.\r\n"));
-    EXPECT_EQ(d.Box(), kOpened + L"Device disconnected.\r\nAltimeter not found. Make sure it is properly connected "
-                                 L"to the PC.\r\n");
+    EXPECT_EQ(d.Box(), kOpened +
+                           L"Device disconnected.\r\nAltimeter not found. Make sure it is properly connected "
+                           L"to the PC.\r\n");
     EXPECT_FALSE(d.Enabled(IDC_UP_UPDATE));
     EXPECT_TRUE(d.Enabled(IDC_CLOSE));
     d.Press(IDC_CLOSE);
