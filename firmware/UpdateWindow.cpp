@@ -108,6 +108,8 @@ void CUpdateWindow::StartUpdate() {
   if (!ShowFileDialog(request, false)) return;
   fileName_[kFileNameLength - 1] = L'\0';
   firmwarePath = fileName_;
+  // Focus left on a disabled button takes no keys: Escape must still reach the dialog.
+  SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_STATUS_BOX)), TRUE);
   EnableWindow(GetDlgItem(hwnd, IDC_UP_UPDATE), FALSE);
   EnableWindow(GetDlgItem(hwnd, IDC_CLOSE), FALSE);
   // Refused only while other work has the channel; the buttons follow it again.

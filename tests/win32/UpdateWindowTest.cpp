@@ -238,6 +238,7 @@ TEST_F(UpdateWindow, CloseAndEscapeAreRefusedWhileTheUpdateRuns) {
     ASSERT_TRUE(d.WorkerRunning());
     EXPECT_FALSE(d.Enabled(IDC_UP_UPDATE));
     EXPECT_FALSE(d.Enabled(IDC_CLOSE));
+    EXPECT_EQ(GetFocus(), GetDlgItem(d.hwnd, IDC_STATUS_BOX)) << "Escape needs a focus that takes keys";
     d.Press(IDC_CLOSE);
     SendMessageW(d.hwnd, WM_KEYDOWN, VK_ESCAPE, 0);
     PostMessageW(GetDlgItem(d.hwnd, IDC_STATUS_BOX), WM_KEYDOWN, VK_ESCAPE, 0);  // IDCANCEL
