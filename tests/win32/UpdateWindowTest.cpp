@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/FileDialog.h"
+#include "app/MainWindow.h"
 #include "firmware/UpdateWindow.h"
 #include "resources/resource.h"
 #include "tests/TestSupport.h"
@@ -392,6 +393,35 @@ TEST_F(UpdateWindow, WithoutADeviceTheUpdateSaysSo) {
     d.Press(IDC_CLOSE);
   };
   Run(dialog);
+}
+
+// "Update Firmware..." in the main window's menu opens the dialog on the
+// program's altimeter, and leaves the channel closed behind it.
+std::wstring g_menuDialogBox;
+
+TEST_F(UpdateWindow, TheMenuCommandOpensIt) {
+  UseScenario("bootloader,latency=0,clock=virtual");
+  {
+    CProgram program(GetModuleHandleW(nullptr));
+    ASSERT_TRUE(program.Start(L""));
+    g_menuDialogBox.clear();
+    // Runs inside the dialog's modal loop: reads the box once it shows, then closes.
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+      HWND dialog = FindWindowW(L"DialogClass", L"Update Firmware");
+      wchar_t text[512] = {};
+      if (!dialog || !GetDlgItemTextW(dialog, IDC_STATUS_BOX, text, 512)) return;
+      g_menuDialogBox = text;
+      PostMessageW(dialog, WM_CLOSE, 0, 0);
+    });
+    SendMessageW(MainWindowHandle(), WM_COMMAND, ID_TOOLS_UPDATE_FIRMWARE, 0);
+    KillTimer(nullptr, timer);
+  }
+  EXPECT_EQ(g_menuDialogBox, kOpened);
+  EXPECT_FALSE(Altimeter().IsOpen());
+  // The main window's end posts a quit that must not end later tests' dialogs.
+  MSG message;
+  while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
 }
 
 }  // namespace
