@@ -22,8 +22,12 @@
 constexpr UINT kStatusChangedMessage = WM_USER + 1;
 // A simulated or external device's arrival or removal, relayed to the dialog thread.
 constexpr UINT kRelayedDeviceChangeMessage = WM_APP + 0x100;
-// A worker ended while a reconnect waited for it: the dialog thread runs it.
-constexpr UINT kRunPendingConnectionMessage = WM_APP + 0x101;
+// A worker ended: the dialog thread runs a reconnect that waited for it and
+// refreshes the look.
+constexpr UINT kWorkerEndedMessage = WM_APP + 0x101;
+// A worker asks for the connection icon (wParam: the picture control); the
+// dialog thread picks it when it gets there, so it is never a stale one.
+constexpr UINT kShowConnectionIconMessage = WM_APP + 0x102;
 
 constexpr int kStatusBoxId = 1003;
 constexpr int kCloseButtonId = 1004;
@@ -138,8 +142,8 @@ class CStatusDialog : public CBaseWindow, public StatusSink {
 
   // The layout sees every message first.
   void PassToLayout(UINT message, WPARAM wParam, LPARAM lParam);
-  // The status box's colour and refresh, a worker's end that left a reconnect
-  // waiting, and WM_DEVICECHANGE. True when the message was handled.
+  // The status box's colour and refresh, a worker's end, a worker's icon
+  // request, and WM_DEVICECHANGE. True when the message was handled.
   bool HandleStatusMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
   void RefreshStatusBox();
   // WM_DEVICECHANGE: decodes the record and runs OnDeviceChange through the
@@ -147,8 +151,9 @@ class CStatusDialog : public CBaseWindow, public StatusSink {
   void HandleDeviceChange(WPARAM event, LPARAM record);
   // WM_CLOSE: the dialog's own steps, then the close protocol.
   INT_PTR HandleClose();
-  // The connection icon of RefreshConnectionLook in a picture control; post
-  // from a worker, which must not wait for the dialog thread.
+  // The connection icon of RefreshConnectionLook in a picture control. post:
+  // from a worker, which must not wait for the dialog thread; the icon is then
+  // chosen when the dialog thread handles the request.
   void ShowConnectionIcon(int pictureId, bool post = false);
 
   // --- workers

@@ -15,10 +15,10 @@ CStatusDialog::CStatusDialog(uint32_t id, CAltimeter& device)
       altimeter(device),
       statusBrush(CreateSolidBrush(RGB(255, 255, 255))),
       connection(
-          device, [this] { RunConnectRoutine(); }, [this] { RefreshConnectionLook(WorkerRunning()); },
+          device, [this] { RunConnectRoutine(); }, {},
           [this] {
             HWND window = statusWindow_.load();
-            if (window) PostMessageW(window, kRunPendingConnectionMessage, 0, 0);
+            if (window) PostMessageW(window, kWorkerEndedMessage, 0, 0);
           }) {}
 
 CStatusDialog::~CStatusDialog() {
@@ -94,8 +94,15 @@ bool CStatusDialog::HandleStatusMessage(UINT message, WPARAM wParam, LPARAM lPar
       RefreshStatusBox();
       result = TRUE;
       return true;
-    case kRunPendingConnectionMessage:
+    case kWorkerEndedMessage:
       connection.RunPending();
+      // A device change told between the worker's last look and its end
+      // refreshed as busy; this is the look once it is really over.
+      RefreshConnectionLook(WorkerRunning());
+      result = TRUE;
+      return true;
+    case kShowConnectionIconMessage:
+      ShowConnectionIcon(static_cast<int>(wParam));
       result = TRUE;
       return true;
     case WM_DEVICECHANGE:
@@ -134,7 +141,11 @@ INT_PTR CStatusDialog::HandleClose() {
 }
 
 void CStatusDialog::ShowConnectionIcon(int pictureId, bool post) {
-  ::ShowConnectionIcon(GetDlgItem(hwnd, pictureId), ConnectionIconId(altimeter), post);
+  if (post) {
+    PostMessageW(hwnd, kShowConnectionIconMessage, static_cast<WPARAM>(pictureId), 0);
+    return;
+  }
+  ::ShowConnectionIcon(GetDlgItem(hwnd, pictureId), ConnectionIconId(altimeter), false);
 }
 
 struct CStatusDialog::WorkerStart {

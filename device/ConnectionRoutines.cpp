@@ -114,7 +114,7 @@ void ConnectionGuard::WorkerEnded() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     workerRunning_ = false;
-    wake = pending_ != Work::None && !stopped_;
+    wake = !stopped_;
   }
   if (wake && wake_) wake_();
 }

@@ -49,8 +49,9 @@ class ConnectionGuard {
  public:
   using Action = std::function<void()>;
   // connect: the dialog's connect routine. refresh: the dialog's look refresh,
-  // run after deferred work. wake: called on the ending worker's thread when
-  // work waits; it asks the dialog thread to call RunPending (a posted message).
+  // run after deferred work. wake: called on the ending worker's thread at
+  // every worker end; it asks the dialog thread to call RunPending (a posted
+  // message) and to refresh its look.
   ConnectionGuard(CAltimeter& altimeter, Action connect, Action refresh = {}, Action wake = {});
   ConnectionGuard(const ConnectionGuard&) = delete;
   ConnectionGuard& operator=(const ConnectionGuard&) = delete;
@@ -60,7 +61,7 @@ class ConnectionGuard {
   // the guard is stopped.
   bool WorkerStarting();
   // As the worker's last step, after its last use of the channel. Never runs
-  // the waiting work itself: it wakes the dialog thread for it.
+  // the waiting work itself: it wakes the dialog thread.
   void WorkerEnded();
   bool WorkerRunning() const;
   // A connect routine or close of this guard is under way.

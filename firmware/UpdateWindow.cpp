@@ -6,15 +6,6 @@
 #include "device/TraceLog.h"
 #include "resources/resource.h"
 
-namespace {
-
-// A worker's request for the connection icon, shown as the channel is when
-// the dialog thread gets to it: an icon chosen on the worker could arrive
-// after a newer one set by a device change.
-constexpr UINT kShowIconMessage = WM_APP + 0x120;
-
-}  // namespace
-
 CUpdateWindow::CUpdateWindow(CAltimeter& device, UpdateProgressLines& progressLines)
     : CStatusDialog(IDD_UPDATE_FIRMWARE, device), progressLines_(progressLines) {}
 
@@ -39,9 +30,6 @@ INT_PTR CUpdateWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, L
       AnchorGroupBox(IDC_UP_STATUS_GROUP, {true, true, true, true});
       RegisterDeviceNotifications();
       ConnectAtOpen();
-      return TRUE;
-    case kShowIconMessage:
-      ShowConnectionIcon(IDC_STATUS_ICON);
       return TRUE;
     case WM_KEYDOWN:
       if (wParam == VK_ESCAPE) {
@@ -69,11 +57,7 @@ void CUpdateWindow::RunConnectRoutine() { ConnectBootloaderDevice(altimeter, *th
 void CUpdateWindow::RefreshConnectionLook(bool busy) { RefreshLook(busy, false); }
 
 void CUpdateWindow::RefreshLook(bool busy, bool fromWorker) {
-  if (fromWorker) {
-    PostMessageW(hwnd, kShowIconMessage, 0, 0);
-  } else {
-    ShowConnectionIcon(IDC_STATUS_ICON);
-  }
+  ShowConnectionIcon(IDC_STATUS_ICON, fromWorker);
   EnableWindow(GetDlgItem(hwnd, IDC_UP_UPDATE), !busy && altimeter.IsOpen());
   EnableWindow(GetDlgItem(hwnd, IDC_CLOSE), !busy);
 }

@@ -161,7 +161,10 @@ class CTestDialog : public CStatusDialog {
       AppendStatus(L"tick " + std::to_wstring(i) + L"\r\n");
       Sleep(60);
     }
+    if (afterWork) afterWork(*this);
   }
+
+  void RefreshConnectionLook(bool busy) override { looks.push_back(busy); }
 
   void RunConnectRoutine() override {
     connectThreads.push_back(GetCurrentThreadId());
@@ -172,6 +175,8 @@ class CTestDialog : public CStatusDialog {
   std::function<void(CTestDialog&)> script;
   std::function<void(CTestDialog&)> onTimer;
   std::function<void(CTestDialog&)> onConnect;
+  std::function<void(CTestDialog&)> afterWork;  // the worker's last step
+  std::vector<bool> looks;                      // RefreshConnectionLook's busy, on the dialog thread
   bool checkDevice = false;  // the worker looks for the device first
   bool connects = false;     // device changes run the connect routine
   bool scriptRan = false;
@@ -573,6 +578,39 @@ TEST_F(DialogFramework, ReconnectsRunOnTheDialogThreadAndNeverUnderAWorker) {
     EXPECT_EQ(dialog.connectThreads[1], dialogThread);
     EXPECT_EQ(dialog.boxAtEnd,
               L"Device not found.\r\ntick 1\r\ntick 2\r\ntick 3\r\ntick 4\r\nDevice not found.\r\n");
+  }
+  InstallHidHost(nullptr);
+}
+
+// A device change told after the worker's own last look, just before it ends,
+// refreshes as busy; the dialog thread's look after the worker's end undoes it.
+TEST_F(DialogFramework, TheLookIsNotLeftBusyByAChangeAtTheWorkersEnd) {
+  auto host = std::make_shared<SinkOnlyHost>();
+  InstallHidHost(host);
+  {
+    CAltimeter altimeter;
+    CTestDialog dialog(altimeter);
+    dialog.connects = true;
+    dialog.ticks = 1;
+    dialog.afterWork = [](CTestDialog& d) {
+      std::vector<unsigned char> record = MakeDeviceBroadcast({kDevTypDeviceInterface, L"another device"});
+      SendMessageW(d.hwnd, WM_DEVICECHANGE, kDeviceRemoveComplete, reinterpret_cast<LPARAM>(record.data()));
+    };
+    DWORD started = 0;
+    dialog.script = [&started](CTestDialog& d) {
+      started = GetTickCount();
+      SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
+      SetTimer(d.hwnd, 1, 50, nullptr);
+    };
+    dialog.onTimer = [&started](CTestDialog& d) {
+      if ((d.WorkerRunning() || d.looks.size() < 2) && GetTickCount() - started < 5000) return;
+      KillTimer(d.hwnd, 1);
+      PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+    };
+    Run(dialog);
+    ASSERT_EQ(dialog.looks.size(), 2u);
+    EXPECT_TRUE(dialog.looks[0]);    // the change, while the worker still had the channel
+    EXPECT_FALSE(dialog.looks[1]);   // after its end
   }
   InstallHidHost(nullptr);
 }
