@@ -95,11 +95,11 @@ VERSION=$(sed -nE 's/.*kProgramTitle = L"ULK USB ([^"]*)".*/\1/p' app/ProgramInf
 MSI="$WORK/pkg/UlkUsb-$VERSION-x64.msi"
 ZIP="$WORK/pkg/UlkUsb-$VERSION-x64-portable.zip"
 [ -f "$MSI" ] && [ -f "$ZIP" ] || { echo "  no $MSI or $ZIP"; FAILED=$((FAILED + 1)); finish; }
-package "$WORK/pkg-rebuild" || FAILED=$((FAILED + 1))
+check "a rebuild of the same version packages" package "$WORK/pkg-rebuild"
 # The newer version: one more in the minor (hex, as the program counts).
 MAJOR=${VERSION%%.*}; MINOR=${VERSION#*.}
 NEWER="$MAJOR.$(printf '%02x' $((16#$MINOR + 1)))"
-package "$WORK/pkg-newer" "$NEWER" || FAILED=$((FAILED + 1))
+check "the newer version $NEWER packages" package "$WORK/pkg-newer" "$NEWER"
 MSI_REBUILD="$WORK/pkg-rebuild/UlkUsb-$VERSION-x64.msi"
 MSI_NEWER="$WORK/pkg-newer/UlkUsb-$NEWER-x64.msi"
 MSI_VERSION="$((16#$MAJOR)).$((16#$MINOR)).0"
