@@ -5,7 +5,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$ROOT/build"
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev libcairo2-dev libhidapi-dev
-          g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth fonts-dejavu-core ccache)
+          g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth fonts-dejavu-core ccache
+          msitools wixl zip unzip python3)
 
 ensure_packages() {
   local missing=()
