@@ -37,6 +37,17 @@
 #define IDS_WRITE_CLEARS_DATA 116
 #define IDS_ALTITUDE_OUT_OF_RANGE 117
 #define IDS_VOLTAGE_OUT_OF_RANGE 118
+// "Program Chip": a number that is missing or does not fit its field.
+#define IDS_LINE_A_TIME_RANGE 119
+#define IDS_LINE_A_ALTITUDE_RANGE 120
+#define IDS_LINE_A_DELAY_RANGE 121
+#define IDS_LINE_A_ON_TIME_RANGE 122
+#define IDS_LINE_B_TIME_RANGE 123
+#define IDS_LINE_B_ALTITUDE_RANGE 124
+#define IDS_LINE_B_DELAY_RANGE 125
+#define IDS_LINE_B_ON_TIME_RANGE 126
+#define IDS_MACH_INHIBIT_RANGE 127
+#define IDS_MIN_BATTERY_RANGE 128
 
 // --- icons and bitmap
 #define IDI_PROGRAM 105

@@ -1,0 +1,185 @@
+#include "settings/SettingsForm.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "resources/resource.h"
+
+namespace {
+
+std::wstring Decimal(uint32_t value) { return std::to_wstring(value); }
+
+void ShowLine(uint8_t mode, uint16_t value, uint8_t delay, uint8_t onTime, LineControls& line) {
+  line.checkedMode = mode <= PeakClimbVelocity ? mode : -1;
+  line.time = Decimal(value / 10u);
+  line.altitude = Decimal(value);
+  line.delay = Decimal(delay / 10u);
+  line.onTime = Decimal(onTime);
+}
+
+// The field's number when it is there and fits; else false.
+bool Take(const std::wstring& text, SettingsField field, uint32_t& value) {
+  return ReadNumberField(text, value) == FieldText::Number && value <= FieldMaximum(field);
+}
+
+struct CollectedLine {
+  uint8_t mode;
+  uint16_t value;
+  uint8_t delay;
+  uint8_t onTime;
+};
+
+// One line's fields, or the first of them that cannot be taken.
+SettingsField CollectLine(const LineControls& line, uint8_t oldMode, uint16_t oldValue, SettingsField timeField,
+                          CollectedLine& out) {
+  const SettingsField altitudeField = static_cast<SettingsField>(static_cast<int>(timeField) + 1);
+  const SettingsField delayField = static_cast<SettingsField>(static_cast<int>(timeField) + 2);
+  const SettingsField onTimeField = static_cast<SettingsField>(static_cast<int>(timeField) + 3);
+  out.mode = line.checkedMode >= 0 && line.checkedMode <= PeakClimbVelocity ? static_cast<uint8_t>(line.checkedMode)
+                                                                             : oldMode;
+  out.value = oldValue;
+  uint32_t n = 0;
+  if (out.mode == Time) {
+    if (!Take(line.time, timeField, n)) return timeField;
+    out.value = static_cast<uint16_t>(n * 10u);
+  } else if (out.mode == Altitude || out.mode == AltitudeBeforeApogee) {
+    if (!Take(line.altitude, altitudeField, n)) return altitudeField;
+    out.value = static_cast<uint16_t>(n);
+  }
+  if (!Take(line.delay, delayField, n)) return delayField;
+  out.delay = static_cast<uint8_t>(n * 10u);
+  if (!Take(line.onTime, onTimeField, n)) return onTimeField;
+  out.onTime = static_cast<uint8_t>(n);
+  return SettingsField::None;
+}
+
+}  // namespace
+
+uint32_t FieldMaximum(SettingsField field) {
+  switch (field) {
+    case SettingsField::LineATime:
+    case SettingsField::LineBTime:
+    case SettingsField::MachInhibit:
+      return 6553;  // tenths in 16 bits
+    case SettingsField::LineAAltitude:
+    case SettingsField::LineBAltitude:
+      return 65535;
+    case SettingsField::LineADelay:
+    case SettingsField::LineBDelay:
+    case SettingsField::MinBattery:
+      return 25;  // tenths in 8 bits
+    case SettingsField::LineAOnTime:
+    case SettingsField::LineBOnTime:
+      return 255;
+    case SettingsField::None:
+      break;
+  }
+  return 0;
+}
+
+uint32_t FieldErrorStringId(SettingsField field) {
+  switch (field) {
+    case SettingsField::LineATime: return IDS_LINE_A_TIME_RANGE;
+    case SettingsField::LineAAltitude: return IDS_LINE_A_ALTITUDE_RANGE;
+    case SettingsField::LineADelay: return IDS_LINE_A_DELAY_RANGE;
+    case SettingsField::LineAOnTime: return IDS_LINE_A_ON_TIME_RANGE;
+    case SettingsField::LineBTime: return IDS_LINE_B_TIME_RANGE;
+    case SettingsField::LineBAltitude: return IDS_LINE_B_ALTITUDE_RANGE;
+    case SettingsField::LineBDelay: return IDS_LINE_B_DELAY_RANGE;
+    case SettingsField::LineBOnTime: return IDS_LINE_B_ON_TIME_RANGE;
+    case SettingsField::MachInhibit: return IDS_MACH_INHIBIT_RANGE;
+    case SettingsField::MinBattery: return IDS_MIN_BATTERY_RANGE;
+    case SettingsField::None: break;
+  }
+  return 0;
+}
+
+FieldText ReadNumberField(const std::wstring& text, uint32_t& value) {
+  value = 0;
+  const size_t first = text.find_first_not_of(L" \t");
+  if (first == std::wstring::npos) return FieldText::Empty;
+  const size_t last = text.find_last_not_of(L" \t");
+  uint64_t n = 0;
+  bool tooLarge = false;
+  for (size_t i = first; i <= last; ++i) {
+    const wchar_t c = text[i];
+    if (c < L'0' || c > L'9') return FieldText::Malformed;
+    if (!tooLarge) {
+      n = n * 10 + static_cast<uint64_t>(c - L'0');
+      tooLarge = n > std::numeric_limits<uint32_t>::max();
+    }
+  }
+  if (tooLarge) return FieldText::TooLarge;
+  value = static_cast<uint32_t>(n);
+  return FieldText::Number;
+}
+
+SettingsControls ShowSettingsForm(const SettingsRecord& r) {
+  SettingsControls c;
+  ShowLine(r.lineAMode, r.lineAValue, r.lineADelay, r.lineAOnTime, c.lineA);
+  ShowLine(r.lineBMode, r.lineBValue, r.lineBDelay, r.lineBOnTime, c.lineB);
+  c.machInhibit = Decimal(r.machInhibit / 10u);
+  c.imperial = r.imperialUnits;
+  c.minBattery = Decimal(r.minBattery / 10u);
+  return c;
+}
+
+SettingsField CollectSettingsForm(const SettingsControls& c, SettingsRecord& r) {
+  CollectedLine a{}, b{};
+  SettingsField bad = CollectLine(c.lineA, r.lineAMode, r.lineAValue, SettingsField::LineATime, a);
+  if (bad != SettingsField::None) return bad;
+  bad = CollectLine(c.lineB, r.lineBMode, r.lineBValue, SettingsField::LineBTime, b);
+  if (bad != SettingsField::None) return bad;
+  uint32_t inhibit = 0, battery = 0;
+  if (!Take(c.machInhibit, SettingsField::MachInhibit, inhibit)) return SettingsField::MachInhibit;
+  if (!Take(c.minBattery, SettingsField::MinBattery, battery)) return SettingsField::MinBattery;
+
+  // Everything fits: only now does the record change.
+  r.lineAMode = a.mode;
+  r.lineAValue = a.value;
+  r.lineADelay = a.delay;
+  r.lineAOnTime = a.onTime;
+  r.lineBMode = b.mode;
+  r.lineBValue = b.value;
+  r.lineBDelay = b.delay;
+  r.lineBOnTime = b.onTime;
+  r.machInhibit = static_cast<uint16_t>(inhibit * 10u);
+  r.imperialUnits = c.imperial;
+  r.minBattery = static_cast<uint8_t>(battery * 10u);
+  return SettingsField::None;
+}
+
+bool InhibitIsLarge(const SettingsRecord& r) { return r.machInhibit > 200; }
+
+bool LineIsDisabled(const SettingsRecord& r) { return r.lineAMode == Disabled || r.lineBMode == Disabled; }
+
+uint32_t CheckBatteryForWrite(const std::wstring& text) {
+  uint32_t volts = 0;
+  const FieldText read = ReadNumberField(text, volts);
+  if (read == FieldText::TooLarge || (read == FieldText::Number && volts > 14)) return IDS_VOLTAGE_OUT_OF_RANGE;
+  return 0;
+}
+
+uint32_t CheckGroundAltitude(const std::wstring& text, uint32_t& groundAltitude) {
+  uint32_t metres = 0;
+  const FieldText read = ReadNumberField(text, metres);
+  if (read == FieldText::Empty || read == FieldText::Malformed) return IDS_ENTER_GROUND_ALTITUDE;
+  if (read == FieldText::TooLarge || metres > 15500) return IDS_ALTITUDE_OUT_OF_RANGE;
+  groundAltitude = metres;
+  return 0;
+}
+
+int32_t CalibrationDifference(uint32_t groundAltitude, float measuredAltitude) {
+  // The device's altitude comes from 32 bits of tenths, so it always fits;
+  // anything else (not a number) counts as no measurement at all.
+  double measured = std::isfinite(measuredAltitude) ? std::trunc(static_cast<double>(measuredAltitude)) : 0.0;
+  measured = std::clamp(measured, -2147483648.0, 2147483647.0);
+  const int64_t difference = static_cast<int64_t>(groundAltitude) - static_cast<int64_t>(measured);
+  return static_cast<int32_t>(std::clamp<int64_t>(difference, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+int32_t CalibratedOffset(int32_t altitudeOffset, int32_t difference) {
+  return static_cast<int32_t>(std::clamp<int64_t>(int64_t{altitudeOffset} + difference, -128, 127));
+}
