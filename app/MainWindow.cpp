@@ -18,6 +18,7 @@
 #include "firmware/UpdateWindow.h"
 #include "resources/resource.h"
 #include "settings/AboutWindow.h"
+#include "settings/ChipLoadWindow.h"
 
 namespace {
 
@@ -94,6 +95,11 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
     case ID_FILE_EXIT:
       SendMessageW(window, WM_CLOSE, 0, 0);
       break;
+    case ID_TOOLS_DEVICE_SETTINGS: {
+      CChipLoadWindow chipLoad;
+      RunDialog(chipLoad, window);
+      break;
+    }
     case ID_TOOLS_UPDATE_FIRMWARE: {
       CUpdateWindow update;
       RunDialog(update, window);

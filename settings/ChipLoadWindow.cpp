@@ -1,0 +1,404 @@
+#include "settings/ChipLoadWindow.h"
+
+#include <mutex>
+
+#include "app/ToWideDecimal.h"
+#include "device/HidHost.h"
+#include "device/TraceLog.h"
+#include "plot/PlotSurfaces.h"
+#include "resources/resource.h"
+
+namespace {
+
+const wchar_t kNotFound[] = L"Altimeter not found. Make sure it is properly connected to the PC.\r\n";
+
+// Each line's radio buttons, indexed by LineMode.
+constexpr int kLineARadios[] = {IDC_PC_A_DISABLED,        IDC_PC_A_MODE_TIME,          IDC_PC_A_MODE_APOGEE,
+                                IDC_PC_A_MODE_ALTITUDE,   IDC_PC_A_MODE_BEFORE_APOGEE, IDC_PC_A_MODE_PEAK_VELOCITY};
+constexpr int kLineBRadios[] = {IDC_PC_B_DISABLED,        IDC_PC_B_MODE_TIME,          IDC_PC_B_MODE_APOGEE,
+                                IDC_PC_B_MODE_ALTITUDE,   IDC_PC_B_MODE_BEFORE_APOGEE, IDC_PC_B_MODE_PEAK_VELOCITY};
+constexpr int kActionButtons[] = {IDC_PC_READ_SETTINGS, IDC_PC_WRITE_SETTINGS, IDC_PC_CALIBRATE,
+                                  IDC_PC_RESET_SETTINGS};
+
+}  // namespace
+
+CChipLoadWindow::CChipLoadWindow(CAltimeter& device) : CStatusDialog(IDD_PROGRAM_CHIP, device) {}
+
+CChipLoadWindow::~CChipLoadWindow() { JoinWorker(); }
+
+const char* CChipLoadWindow::RepostTrace() const { return "Reposting close message..."; }
+
+INT_PTR CChipLoadWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  PassToLayout(message, wParam, lParam);
+  INT_PTR result = FALSE;
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog();
+      return TRUE;
+    case WM_CLOSE:
+      return HandleClose();
+    case WM_COMMAND:
+      OnCommand(wParam);
+      return TRUE;
+    default:
+      if (HandleStatusMessage(message, wParam, lParam, result)) return result;
+      break;
+  }
+  return HandleSkinMessage(window, message, wParam, lParam);
+}
+
+void CChipLoadWindow::OnInitDialog() {
+  MakeLayout();
+  Anchor(IDC_STATUS_BOX, {true, true, true, true});
+  for (int id : {IDC_PC_READ_SETTINGS, IDC_PC_WRITE_SETTINGS, IDC_CLOSE, IDC_PC_RESET_SETTINGS})
+    Anchor(id, {false, false, true, true});
+  for (int id : {IDC_PC_A_DISABLED, IDC_PC_B_DISABLED, IDC_PC_A_MODE_TIME, IDC_PC_B_MODE_TIME, IDC_PC_A_MODE_ALTITUDE,
+                 IDC_PC_B_MODE_ALTITUDE, IDC_PC_A_MODE_APOGEE, IDC_PC_B_MODE_APOGEE, IDC_PC_A_MODE_BEFORE_APOGEE,
+                 IDC_PC_B_MODE_BEFORE_APOGEE, IDC_PC_A_MODE_PEAK_VELOCITY, IDC_PC_B_MODE_PEAK_VELOCITY, IDC_PC_A_TIME,
+                 IDC_PC_B_TIME, IDC_PC_A_ALTITUDE, IDC_PC_B_ALTITUDE, IDC_PC_A_DELAY, IDC_PC_B_DELAY, IDC_PC_A_ON_TIME,
+                 IDC_PC_B_ON_TIME})
+    Anchor(id, {true, true, false, false});
+  for (int id : {IDC_PC_MACH_INHIBIT_LABEL, IDC_PC_MACH_INHIBIT, IDC_PC_METRIC, IDC_PC_IMPERIAL,
+                 IDC_PC_GROUND_ALTITUDE_LABEL, IDC_PC_GROUND_ALTITUDE, IDC_PC_SEPARATOR_1, IDC_PC_CALIBRATE,
+                 IDC_PC_MIN_BATTERY_LABEL, IDC_PC_MIN_BATTERY, IDC_PC_SEPARATOR_2})
+    Anchor(id, {true, false, false, true});
+  Anchor(IDC_PC_STATUS_ICON, {true, true, false, false});
+  AnchorGroupBox(IDC_PC_STATUS_GROUP, {true, true, true, true});
+  AnchorGroupBox(IDC_PC_SETTINGS_GROUP, {true, true, false, true});
+  AnchorGroupBox(IDC_PC_LINE_A_GROUP, {true, true, false, false});
+  AnchorGroupBox(IDC_PC_LINE_B_GROUP, {true, true, false, false});
+  AnchorGroupBox(IDC_PC_GENERAL_GROUP, {true, false, false, true});
+
+  CheckDlgButton(hwnd, IDC_PC_A_DISABLED, BST_CHECKED);
+  CheckDlgButton(hwnd, IDC_PC_B_DISABLED, BST_CHECKED);
+  RegisterDeviceNotifications();
+  ShowSettings();
+  AppendStatus(L"Warning!\r\n");
+  AppendStatus(L"Writing settings or calibrating will clear the current data on the device!\r\n\r\n");
+  // Busy while the read that the routine asked for is on its way.
+  ConnectAtOpen();
+}
+
+// A worker may not start inside the connect routine (the channel has one user
+// at a time), so the read is posted and starts as soon as the routine is over,
+// as if "Read Settings" had been pressed.
+void CChipLoadWindow::RunConnectRoutine() {
+  if (ConnectNormalDevice(altimeter, *this) != Connected) return;
+  autoReadPending_ = true;
+  if (!PostMessageW(hwnd, WM_COMMAND, IDC_PC_READ_SETTINGS, 0)) autoReadPending_ = false;
+}
+
+void CChipLoadWindow::RefreshConnectionLook(bool busy) {
+  // A worker must not wait for the dialog thread over the icon.
+  const bool fromWorker = GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId();
+  ShowConnectionIcon(IDC_PC_STATUS_ICON, fromWorker);
+  const BOOL enable = !busy && !autoReadPending_ && altimeter.IsOpen();
+  for (int id : kActionButtons) EnableWindow(GetDlgItem(hwnd, id), enable);
+}
+
+void CChipLoadWindow::OnCommand(WPARAM command) {
+  switch (command) {
+    case IDC_CLOSE:
+      SendMessageW(hwnd, WM_CLOSE, 0, 0);
+      break;
+    case IDC_PC_READ_SETTINGS:
+      autoReadPending_ = false;
+      if (WorkerRunning()) break;
+      ClearFlightData();
+      RefreshConnectionLook(true);
+      if (!StartWorker(&CChipLoadWindow::ReadWorker)) RefreshConnectionLook(WorkerRunning());
+      break;
+    case IDC_PC_WRITE_SETTINGS:
+      if (WorkerRunning()) break;
+      if (const uint32_t refusal = CheckBatteryForWrite(ControlText(IDC_PC_MIN_BATTERY))) {
+        ShowMessage(hwnd, refusal, MB_ICONERROR);
+        break;
+      }
+      if (!FormFits()) break;
+      ClearFlightData();
+      RefreshConnectionLook(true);
+      if (!StartWorker(&CChipLoadWindow::WriteWorker)) RefreshConnectionLook(WorkerRunning());
+      break;
+    case IDC_PC_RESET_SETTINGS:
+      if (WorkerRunning()) break;
+      RefreshConnectionLook(true);
+      if (!StartWorker(&CChipLoadWindow::ResetSettingsTask)) RefreshConnectionLook(WorkerRunning());
+      break;
+    case IDC_PC_CALIBRATE: {
+      if (WorkerRunning()) break;
+      uint32_t ground = 0;
+      if (const uint32_t refusal = CheckGroundAltitude(ControlText(IDC_PC_GROUND_ALTITUDE), ground)) {
+        ShowMessage(hwnd, refusal, MB_ICONERROR);
+        break;
+      }
+      // The calibration clears the device and writes the form too: refuse a
+      // form that cannot be written before anything happens.
+      if (!FormFits()) break;
+      groundAltitude = ground;
+      RefreshConnectionLook(true);
+      if (!StartWorker(&CChipLoadWindow::CalibrateTask)) RefreshConnectionLook(WorkerRunning());
+      break;
+    }
+    case IDC_PC_A_DISABLED:
+    case IDC_PC_A_MODE_APOGEE:
+    case IDC_PC_A_MODE_PEAK_VELOCITY:
+      SetLineEnabling(IDC_PC_A_TIME, IDC_PC_A_ALTITUDE, false, false);
+      break;
+    case IDC_PC_A_MODE_TIME:
+      SetLineEnabling(IDC_PC_A_TIME, IDC_PC_A_ALTITUDE, true, false);
+      break;
+    case IDC_PC_A_MODE_ALTITUDE:
+    case IDC_PC_A_MODE_BEFORE_APOGEE:
+      SetLineEnabling(IDC_PC_A_TIME, IDC_PC_A_ALTITUDE, false, true);
+      break;
+    case IDC_PC_B_DISABLED:
+    case IDC_PC_B_MODE_APOGEE:
+    case IDC_PC_B_MODE_PEAK_VELOCITY:
+      SetLineEnabling(IDC_PC_B_TIME, IDC_PC_B_ALTITUDE, false, false);
+      break;
+    case IDC_PC_B_MODE_TIME:
+      SetLineEnabling(IDC_PC_B_TIME, IDC_PC_B_ALTITUDE, true, false);
+      break;
+    case IDC_PC_B_MODE_ALTITUDE:
+    case IDC_PC_B_MODE_BEFORE_APOGEE:
+      SetLineEnabling(IDC_PC_B_TIME, IDC_PC_B_ALTITUDE, false, true);
+      break;
+    case IDC_PC_IMPERIAL:
+      ShowMessage(hwnd, IDS_IMPERIAL_UNITS, MB_ICONWARNING | MB_OK);
+      break;
+    default:
+      break;
+  }
+}
+
+void CChipLoadWindow::SetLineEnabling(int timeId, int altitudeId, bool time, bool altitude) {
+  EnableWindow(GetDlgItem(hwnd, timeId), time);
+  EnableWindow(GetDlgItem(hwnd, altitudeId), altitude);
+}
+
+std::wstring CChipLoadWindow::ControlText(int id) const {
+  HWND control = GetDlgItem(hwnd, id);
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+SettingsControls CChipLoadWindow::ReadControls() const {
+  auto line = [this](const int (&radios)[6], int time, int altitude, int delay, int onTime) {
+    LineControls c;
+    for (int mode = 0; mode < 6; ++mode)
+      if (IsDlgButtonChecked(hwnd, radios[mode]) == BST_CHECKED) c.checkedMode = mode;
+    c.time = ControlText(time);
+    c.altitude = ControlText(altitude);
+    c.delay = ControlText(delay);
+    c.onTime = ControlText(onTime);
+    return c;
+  };
+  SettingsControls c;
+  c.lineA = line(kLineARadios, IDC_PC_A_TIME, IDC_PC_A_ALTITUDE, IDC_PC_A_DELAY, IDC_PC_A_ON_TIME);
+  c.lineB = line(kLineBRadios, IDC_PC_B_TIME, IDC_PC_B_ALTITUDE, IDC_PC_B_DELAY, IDC_PC_B_ON_TIME);
+  c.machInhibit = ControlText(IDC_PC_MACH_INHIBIT);
+  c.imperial = IsDlgButtonChecked(hwnd, IDC_PC_IMPERIAL) == BST_CHECKED;
+  c.minBattery = ControlText(IDC_PC_MIN_BATTERY);
+  return c;
+}
+
+void CChipLoadWindow::ShowSettings() {
+  const SettingsControls c = ShowSettingsForm(altimeter.settings);
+  auto line = [this](const LineControls& l, const int (&radios)[6], int time, int altitude, int delay, int onTime) {
+    for (int mode = 0; mode < 6; ++mode)
+      CheckDlgButton(hwnd, radios[mode], mode == l.checkedMode ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemTextW(hwnd, time, l.time.c_str());
+    SetDlgItemTextW(hwnd, altitude, l.altitude.c_str());
+    SetDlgItemTextW(hwnd, delay, l.delay.c_str());
+    SetDlgItemTextW(hwnd, onTime, l.onTime.c_str());
+  };
+  line(c.lineA, kLineARadios, IDC_PC_A_TIME, IDC_PC_A_ALTITUDE, IDC_PC_A_DELAY, IDC_PC_A_ON_TIME);
+  line(c.lineB, kLineBRadios, IDC_PC_B_TIME, IDC_PC_B_ALTITUDE, IDC_PC_B_DELAY, IDC_PC_B_ON_TIME);
+  SetDlgItemTextW(hwnd, IDC_PC_MACH_INHIBIT, c.machInhibit.c_str());
+  CheckDlgButton(hwnd, IDC_PC_IMPERIAL, c.imperial ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(hwnd, IDC_PC_METRIC, c.imperial ? BST_UNCHECKED : BST_CHECKED);
+  SetDlgItemTextW(hwnd, IDC_PC_MIN_BATTERY, c.minBattery.c_str());
+  // The enabling rules of the checked modes; none for a mode of no radio.
+  if (c.lineA.checkedMode >= 0) SendMessageW(hwnd, WM_COMMAND, static_cast<WPARAM>(kLineARadios[c.lineA.checkedMode]), 0);
+  if (c.lineB.checkedMode >= 0) SendMessageW(hwnd, WM_COMMAND, static_cast<WPARAM>(kLineBRadios[c.lineB.checkedMode]), 0);
+}
+
+bool CChipLoadWindow::FormFits() {
+  SettingsRecord scratch = altimeter.settings;
+  const SettingsField field = CollectSettingsForm(ReadControls(), scratch);
+  if (field == SettingsField::None) return true;
+  ShowMessage(hwnd, FieldErrorStringId(field), MB_ICONERROR);
+  return false;
+}
+
+bool CChipLoadWindow::CollectSettings() {
+  // The fields stay usable during a task, so they are checked again here.
+  const SettingsField field = CollectSettingsForm(ReadControls(), altimeter.settings);
+  if (field != SettingsField::None) {
+    ShowMessage(hwnd, FieldErrorStringId(field), MB_ICONERROR);
+    return false;
+  }
+  if (InhibitIsLarge(altimeter.settings)) ShowMessage(hwnd, IDS_INHIBIT_LARGE, MB_ICONWARNING | MB_OK);
+  if (LineIsDisabled(altimeter.settings)) ShowMessage(hwnd, IDS_LINES_DISABLED, MB_ICONWARNING | MB_OK);
+  return true;
+}
+
+void CChipLoadWindow::ClearFlightData() {
+  std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
+  altimeter.packets.clear();
+  altimeter.flight.Clear();
+}
+
+void CChipLoadWindow::EnableReadButton() { EnableWindow(GetDlgItem(hwnd, IDC_PC_READ_SETTINGS), TRUE); }
+
+void CChipLoadWindow::ReadWorker() { ReadSettingsTask(); }
+
+void CChipLoadWindow::WriteWorker() { WriteSettingsTask(); }
+
+bool CChipLoadWindow::ReadSettingsTask() {
+  AppendStatus(L"Attempting to connect to device.\r\n");
+  if (!altimeter.IsOpen()) {
+    EnableReadButton();
+    AppendStatus(kNotFound);
+    return false;
+  }
+  AppendStatus(L"Altimeter found! Reading settings...\r\n");
+  if (altimeter.ReadSettings() != Ok) {
+    EnableReadButton();
+    AppendStatus(L"Failed to read settings.\r\n");
+    return false;
+  }
+  const bool valid = altimeter.settings.ParsePacket();
+  if (valid) {
+    AppendStatus(L"Settings read successfully.\r\n");
+  } else {
+    // A packet that fails its checksum is never shown.
+    AppendStatus(L"Checksum failed. The device settings are invalid.\r\n");
+    AppendStatus(L"Displaying default settings.\r\n");
+    altimeter.settings.LoadDefaults();
+    altimeter.settings.ParsePacket();
+  }
+  ShowSettings();
+  RefreshConnectionLook(false);
+  RequestRedraw();
+  return valid;
+}
+
+CChipLoadWindow::WriteOutcome CChipLoadWindow::WriteSettingsTask() {
+  if (ShowMessage(hwnd, IDS_WRITE_CLEARS_DATA, MB_YESNO | MB_ICONWARNING) != IDYES) {
+    RefreshConnectionLook(false);
+    return WriteOutcome::Declined;
+  }
+  if (!CollectSettings()) {
+    RefreshConnectionLook(false);
+    return WriteOutcome::Failed;
+  }
+  altimeter.settings.BuildPacket();
+  AppendStatus(L"Attempting to connect to device.\r\n");
+  if (!altimeter.IsOpen()) {
+    EnableReadButton();
+    AppendStatus(kNotFound);
+    return WriteOutcome::Failed;
+  }
+  AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
+  if (altimeter.ClearMemory() != Ok) {
+    RefreshConnectionLook(false);
+    AppendStatus(L"Failed to clear data.\r\n");
+    return WriteOutcome::Failed;
+  }
+  AppendStatus(L"Data cleared.\r\n");
+  AppendStatus(L"Writing settings...\r\n");
+  if (altimeter.WriteSettings() != Ok) {
+    EnableReadButton();
+    AppendStatus(L"Failed to write settings.\r\n");
+    return WriteOutcome::Failed;
+  }
+  AppendStatus(L"Settings written successfully.\r\n");
+  // The device stores them before it is asked for them again.
+  CurrentHidHost().Sleep(100);
+  SendMessageW(hwnd, kStatusChangedMessage, 0, 0);
+  altimeter.settings.ParsePacket();
+  ShowSettings();
+  RequestRedraw();
+  ReadSettingsTask();
+  RefreshConnectionLook(false);
+  return WriteOutcome::Written;
+}
+
+void CChipLoadWindow::ResetSettingsTask() {
+  if (ShowMessage(hwnd, IDS_WRITE_CLEARS_DATA, MB_YESNO | MB_ICONWARNING) != IDYES) {
+    RefreshConnectionLook(false);
+    return;
+  }
+  RefreshConnectionLook(true);
+  if (!altimeter.IsOpen()) {
+    AppendStatus(kNotFound);
+    RefreshConnectionLook(false);
+    return;
+  }
+  AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
+  if (altimeter.ClearMemory() != Ok) {
+    RefreshConnectionLook(false);
+    AppendStatus(L"Failed to clear data.\r\n");
+    return;
+  }
+  AppendStatus(L"Data cleared.\r\n");
+  AppendStatus(L"Resetting...\r\n");
+  if (altimeter.ResetSettings() != Ok) {
+    AppendStatus(L"Failed to reset settings.\r\n");
+    RefreshConnectionLook(false);
+    return;
+  }
+  AppendStatus(L"Settings have been reset.\r\n");
+  ReadSettingsTask();
+  RefreshConnectionLook(false);
+  RequestRedraw();
+}
+
+void CChipLoadWindow::CalibrateTask() {
+  RefreshConnectionLook(true);
+  if (!altimeter.IsOpen()) {
+    AppendStatus(kNotFound);
+    RefreshConnectionLook(false);
+    return;
+  }
+  ReadSettingsTask();
+  RefreshConnectionLook(true);
+  if (altimeter.ClearMemory() != Ok) {
+    RefreshConnectionLook(false);
+    AppendStatus(L"Failed to clear data.\r\n");
+    return;
+  }
+  AppendStatus(L"Calibrating...\r\n");
+  // The device's packet goes into a copy; the record stays as the read before left it.
+  const SettingsRecord before = altimeter.settings;
+  const bool read = altimeter.ReadSettings() == Ok;
+  SettingsRecord copy = altimeter.settings;
+  altimeter.settings = before;
+  if (!read) {
+    AppendStatus(L"Failed to read settings.\r\n");
+    RefreshConnectionLook(false);
+    return;
+  }
+  float measured = 0.0f;
+  if (altimeter.ReadAltitude(measured) != Ok) {
+    AppendStatus(L"Failed.\r\n");
+    RefreshConnectionLook(false);
+    return;
+  }
+  const int32_t difference = CalibrationDifference(groundAltitude, measured);
+  AppendStatus(L"Offset: " + ToWideDecimal(difference) + L"m\r\n");
+  copy.altitudeOffset = CalibratedOffset(copy.altitudeOffset, difference);
+  altimeter.settings = copy;
+  if (WriteSettingsTask() == WriteOutcome::Written) {
+    AppendStatus(L"Calibration complete.\r\n");
+  } else {
+    // Not on the device, so not in the record either: a later write must not
+    // carry an offset the user declined or that never arrived.
+    altimeter.settings = before;
+    AppendStatus(L"Failed to calibrate.\r\n");
+  }
+  RefreshConnectionLook(false);
+  RequestRedraw();
+}
