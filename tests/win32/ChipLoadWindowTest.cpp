@@ -221,6 +221,7 @@ class ChipLoadWindow : public ::testing::Test {
         messages_.answers.pop_front();
         return answer;
       }
+      if (answerDelayMs_) Sleep(answerDelayMs_);
       return (style & MB_YESNO) ? IDYES : IDOK;
     });
   }
@@ -230,10 +231,12 @@ class ChipLoadWindow : public ::testing::Test {
     Gdiplus::GdiplusShutdown(token_);
   }
 
-  void Run(CDrivenChipLoad& dialog) {
-    TraceCapture quiet;
+  // Answers the trace lines of the run.
+  std::vector<std::string> Run(CDrivenChipLoad& dialog) {
+    TraceCapture trace;
     EXPECT_EQ(RunDialog(dialog, nullptr), 0);
     EXPECT_EQ(dialog.next, dialog.steps.size()) << "not every step ran";
+    return trace.Lines();
   }
 
   SettingsPacket Store() {
@@ -269,6 +272,7 @@ class ChipLoadWindow : public ::testing::Test {
   std::shared_ptr<SimHost> host_;
   int slot_ = -1;
   MessageLog messages_;
+  DWORD answerDelayMs_ = 0;  // the user takes this long over a box
 };
 
 // The read that opening starts, on a good packet and on one whose checksum is off.
@@ -401,6 +405,30 @@ TEST_F(ChipLoadWindow, WrittenSettingsReachTheDeviceExactlyAndReadBack) {
     return true;
   }};
   Run(again);
+}
+
+// Closing while a write runs waits for it without cancelling it, and leaves the
+// channel open.
+TEST_F(ChipLoadWindow, ClosingDuringAWriteLetsItFinish) {
+  CAltimeter altimeter;
+  CDrivenChipLoad dialog(altimeter);
+  dialog.steps = {[&](CDrivenChipLoad& d) {
+    d.Type(IDC_PC_B_DELAY, L"7");
+    answerDelayMs_ = 300;
+    d.Click(IDC_PC_WRITE_SETTINGS);
+    d.Click(IDC_CLOSE);
+    return true;
+  }};
+  const std::vector<std::string> trace = Run(dialog);
+  size_t reposts = 0;
+  for (const std::string& line : trace) reposts += line == "Reposting close message...";
+  EXPECT_GE(reposts, 2u);
+  ASSERT_FALSE(trace.empty());
+  EXPECT_EQ(trace.back(), "Thread has exited.");
+  EXPECT_EQ(dialog.boxAtEnd.substr(dialog.boxAtEnd.size() - 29), L"Settings read successfully.\r\n");
+  EXPECT_EQ(Store()[17], 70);
+  EXPECT_FALSE(altimeter.cancelRequested);
+  EXPECT_TRUE(altimeter.IsOpen());
 }
 
 // Every number reaches the device as typed or not at all: a refusal names the
