@@ -17,8 +17,7 @@ constexpr int kLineARadios[] = {IDC_PC_A_DISABLED,        IDC_PC_A_MODE_TIME,   
                                 IDC_PC_A_MODE_ALTITUDE,   IDC_PC_A_MODE_BEFORE_APOGEE, IDC_PC_A_MODE_PEAK_VELOCITY};
 constexpr int kLineBRadios[] = {IDC_PC_B_DISABLED,        IDC_PC_B_MODE_TIME,          IDC_PC_B_MODE_APOGEE,
                                 IDC_PC_B_MODE_ALTITUDE,   IDC_PC_B_MODE_BEFORE_APOGEE, IDC_PC_B_MODE_PEAK_VELOCITY};
-constexpr int kActionButtons[] = {IDC_PC_READ_SETTINGS, IDC_PC_WRITE_SETTINGS, IDC_PC_CALIBRATE,
-                                  IDC_PC_RESET_SETTINGS};
+constexpr int kActionButtons[] = {IDC_PC_READ_SETTINGS, IDC_PC_WRITE_SETTINGS, IDC_PC_CALIBRATE, IDC_PC_RESET_SETTINGS};
 
 }  // namespace
 
@@ -225,8 +224,10 @@ void CChipLoadWindow::ShowSettings() {
   CheckDlgButton(hwnd, IDC_PC_METRIC, c.imperial ? BST_UNCHECKED : BST_CHECKED);
   SetDlgItemTextW(hwnd, IDC_PC_MIN_BATTERY, c.minBattery.c_str());
   // The enabling rules of the checked modes; none for a mode of no radio.
-  if (c.lineA.checkedMode >= 0) SendMessageW(hwnd, WM_COMMAND, static_cast<WPARAM>(kLineARadios[c.lineA.checkedMode]), 0);
-  if (c.lineB.checkedMode >= 0) SendMessageW(hwnd, WM_COMMAND, static_cast<WPARAM>(kLineBRadios[c.lineB.checkedMode]), 0);
+  if (c.lineA.checkedMode >= 0)
+    SendMessageW(hwnd, WM_COMMAND, static_cast<WPARAM>(kLineARadios[c.lineA.checkedMode]), 0);
+  if (c.lineB.checkedMode >= 0)
+    SendMessageW(hwnd, WM_COMMAND, static_cast<WPARAM>(kLineBRadios[c.lineB.checkedMode]), 0);
 }
 
 bool CChipLoadWindow::FormFits() {

@@ -36,8 +36,8 @@ SettingsField CollectLine(const LineControls& line, uint8_t oldMode, uint16_t ol
   const SettingsField altitudeField = static_cast<SettingsField>(static_cast<int>(timeField) + 1);
   const SettingsField delayField = static_cast<SettingsField>(static_cast<int>(timeField) + 2);
   const SettingsField onTimeField = static_cast<SettingsField>(static_cast<int>(timeField) + 3);
-  out.mode = line.checkedMode >= 0 && line.checkedMode <= PeakClimbVelocity ? static_cast<uint8_t>(line.checkedMode)
-                                                                             : oldMode;
+  out.mode =
+      line.checkedMode >= 0 && line.checkedMode <= PeakClimbVelocity ? static_cast<uint8_t>(line.checkedMode) : oldMode;
   out.value = oldValue;
   uint32_t n = 0;
   if (out.mode == Time) {
@@ -80,17 +80,28 @@ uint32_t FieldMaximum(SettingsField field) {
 
 uint32_t FieldErrorStringId(SettingsField field) {
   switch (field) {
-    case SettingsField::LineATime: return IDS_LINE_A_TIME_RANGE;
-    case SettingsField::LineAAltitude: return IDS_LINE_A_ALTITUDE_RANGE;
-    case SettingsField::LineADelay: return IDS_LINE_A_DELAY_RANGE;
-    case SettingsField::LineAOnTime: return IDS_LINE_A_ON_TIME_RANGE;
-    case SettingsField::LineBTime: return IDS_LINE_B_TIME_RANGE;
-    case SettingsField::LineBAltitude: return IDS_LINE_B_ALTITUDE_RANGE;
-    case SettingsField::LineBDelay: return IDS_LINE_B_DELAY_RANGE;
-    case SettingsField::LineBOnTime: return IDS_LINE_B_ON_TIME_RANGE;
-    case SettingsField::MachInhibit: return IDS_MACH_INHIBIT_RANGE;
-    case SettingsField::MinBattery: return IDS_MIN_BATTERY_RANGE;
-    case SettingsField::None: break;
+    case SettingsField::LineATime:
+      return IDS_LINE_A_TIME_RANGE;
+    case SettingsField::LineAAltitude:
+      return IDS_LINE_A_ALTITUDE_RANGE;
+    case SettingsField::LineADelay:
+      return IDS_LINE_A_DELAY_RANGE;
+    case SettingsField::LineAOnTime:
+      return IDS_LINE_A_ON_TIME_RANGE;
+    case SettingsField::LineBTime:
+      return IDS_LINE_B_TIME_RANGE;
+    case SettingsField::LineBAltitude:
+      return IDS_LINE_B_ALTITUDE_RANGE;
+    case SettingsField::LineBDelay:
+      return IDS_LINE_B_DELAY_RANGE;
+    case SettingsField::LineBOnTime:
+      return IDS_LINE_B_ON_TIME_RANGE;
+    case SettingsField::MachInhibit:
+      return IDS_MACH_INHIBIT_RANGE;
+    case SettingsField::MinBattery:
+      return IDS_MIN_BATTERY_RANGE;
+    case SettingsField::None:
+      break;
   }
   return 0;
 }
@@ -176,8 +187,8 @@ int32_t CalibrationDifference(uint32_t groundAltitude, float measuredAltitude) {
   double measured = std::isfinite(measuredAltitude) ? std::trunc(static_cast<double>(measuredAltitude)) : 0.0;
   measured = std::clamp(measured, -2147483648.0, 2147483647.0);
   const int64_t difference = static_cast<int64_t>(groundAltitude) - static_cast<int64_t>(measured);
-  return static_cast<int32_t>(std::clamp<int64_t>(difference, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(difference, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 int32_t CalibratedOffset(int32_t altitudeOffset, int32_t difference) {

@@ -11,11 +11,11 @@
 // One line's controls. The number fields hold whole seconds, metres and
 // tenths of a second as the user sees them.
 struct LineControls {
-  int checkedMode = -1;  // the LineMode whose radio is checked; -1 when none is
-  std::wstring time;     // "Time [s]"
-  std::wstring altitude; // "Alt. [m AGL]"
-  std::wstring delay;    // "Delay [s]"
-  std::wstring onTime;   // "On [10th s]"
+  int checkedMode = -1;   // the LineMode whose radio is checked; -1 when none is
+  std::wstring time;      // "Time [s]"
+  std::wstring altitude;  // "Alt. [m AGL]"
+  std::wstring delay;     // "Delay [s]"
+  std::wstring onTime;    // "On [10th s]"
 };
 
 struct SettingsControls {

@@ -16,10 +16,9 @@ auto Fields(const SettingsRecord& r) {
 }
 
 // The form as the user would fill it.
-SettingsControls Typed(int modeA, const wchar_t* timeA, const wchar_t* altA, const wchar_t* delayA,
-                       const wchar_t* onA, int modeB, const wchar_t* timeB, const wchar_t* altB,
-                       const wchar_t* delayB, const wchar_t* onB, const wchar_t* inhibit, bool imperial,
-                       const wchar_t* battery) {
+SettingsControls Typed(int modeA, const wchar_t* timeA, const wchar_t* altA, const wchar_t* delayA, const wchar_t* onA,
+                       int modeB, const wchar_t* timeB, const wchar_t* altB, const wchar_t* delayB, const wchar_t* onB,
+                       const wchar_t* inhibit, bool imperial, const wchar_t* battery) {
   SettingsControls c;
   c.lineA = {modeA, timeA, altA, delayA, onA};
   c.lineB = {modeB, timeB, altB, delayB, onB};
@@ -72,18 +71,17 @@ TEST(SettingsFormTest, TypedFieldsBuildTheirPacketByteForByte) {
   };
   const Case cases[] = {
       // Line A Time 5 s, Line B Altitude 300 m, delays 1 s and 2 s, Mach 3 s, Metric, 8 V.
-      {Valid(),
-       {0x01, 0x3C, 0x00, 0x1E, 0x00, 0x50, 0x00, 0x00, 0x31, 0x32, 0x00, 0x2C, 0x01, 0x00, 0x00, 0x04, 0x0A, 0x14,
-        0x14, 0x1E, 0x00, 0x00}},
+      {Valid(), {0x01, 0x3C, 0x00, 0x1E, 0x00, 0x50, 0x00, 0x00, 0x31, 0x32, 0x00,
+                 0x2C, 0x01, 0x00, 0x00, 0x04, 0x0A, 0x14, 0x14, 0x1E, 0x00, 0x00}},
       // Every field at the top of its range.
       {Typed(AltitudeBeforeApogee, L"0", L"65535", L"25", L"255", Time, L"6553", L"0", L"25", L"255", L"6553", true,
              L"25"),
-       {0x01, 0x3C, 0x00, 0xFA, 0xFF, 0xFA, 0x00, 0x00, 0x14, 0xFF, 0xFF, 0xFA, 0xFF, 0xFF, 0x00, 0x04, 0xFA, 0xFA,
-        0xFF, 0xFF, 0x00, 0x00}},
+       {0x01, 0x3C, 0x00, 0xFA, 0xFF, 0xFA, 0x00, 0x00, 0x14, 0xFF, 0xFF,
+        0xFA, 0xFF, 0xFF, 0x00, 0x04, 0xFA, 0xFA, 0xFF, 0xFF, 0x00, 0x00}},
       // Zeros, Line A disabled and Line B at peak climb velocity keep their values.
       {Typed(Disabled, L"", L"", L"0", L"0", PeakClimbVelocity, L"x", L"", L"0", L"0", L"0", false, L"0"),
-       {0x01, 0x3C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x50, 0x96, 0x00, 0x96, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00,
-        0x00, 0x00, 0x00, 0x00}},
+       {0x01, 0x3C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x50, 0x96, 0x00,
+        0x96, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
   };
   for (const Case& c : cases) {
     SettingsRecord r;
@@ -192,11 +190,16 @@ TEST(SettingsFormTest, NumberFieldsAcceptDigitsOnly) {
     uint32_t value;
   };
   const Case cases[] = {
-      {L"0", FieldText::Number, 0},          {L"007", FieldText::Number, 7},
-      {L" 42 ", FieldText::Number, 42},      {L"4294967295", FieldText::Number, 4294967295u},
-      {L"4294967296", FieldText::TooLarge, 0}, {L"", FieldText::Empty, 0},
-      {L"  ", FieldText::Empty, 0},          {L"-1", FieldText::Malformed, 0},
-      {L"1.5", FieldText::Malformed, 0},     {L"4 2", FieldText::Malformed, 0},
+      {L"0", FieldText::Number, 0},
+      {L"007", FieldText::Number, 7},
+      {L" 42 ", FieldText::Number, 42},
+      {L"4294967295", FieldText::Number, 4294967295u},
+      {L"4294967296", FieldText::TooLarge, 0},
+      {L"", FieldText::Empty, 0},
+      {L"  ", FieldText::Empty, 0},
+      {L"-1", FieldText::Malformed, 0},
+      {L"1.5", FieldText::Malformed, 0},
+      {L"4 2", FieldText::Malformed, 0},
       {L"\x0663", FieldText::Malformed, 0},  // a digit of another script
   };
   for (const Case& c : cases) {
@@ -218,9 +221,12 @@ TEST(SettingsFormTest, TheButtonsOwnChecks) {
     uint32_t altitude;
   };
   const Case cases[] = {
-      {L"", IDS_ENTER_GROUND_ALTITUDE, 7},    {L"abc", IDS_ENTER_GROUND_ALTITUDE, 7},
-      {L"0", 0, 0},                           {L"15500", 0, 15500},
-      {L"15501", IDS_ALTITUDE_OUT_OF_RANGE, 7}, {L"99999999999", IDS_ALTITUDE_OUT_OF_RANGE, 7},
+      {L"", IDS_ENTER_GROUND_ALTITUDE, 7},
+      {L"abc", IDS_ENTER_GROUND_ALTITUDE, 7},
+      {L"0", 0, 0},
+      {L"15500", 0, 15500},
+      {L"15501", IDS_ALTITUDE_OUT_OF_RANGE, 7},
+      {L"99999999999", IDS_ALTITUDE_OUT_OF_RANGE, 7},
   };
   for (const Case& c : cases) {
     uint32_t altitude = 7;
@@ -238,9 +244,9 @@ TEST(SettingsFormTest, CalibrationTruncatesTheMeasurementAndLimitsTheOffset) {
     int32_t newOffset;
   };
   const Case cases[] = {
-      {300, 287.6f, 5, 13, 18},        {300, 287.6f, 120, 13, 127},  {0, 500.9f, 0, -500, -128},
-      {10, -3.7f, 0, 13, 13},          {15500, -2147483.6f, 0, 2162983, 127},
-      {1320, 1320.0f, -4, 0, -4},      {1320, 1320.4f, 300, 0, 127},  // an offset from elsewhere is limited too
+      {300, 287.6f, 5, 13, 18},     {300, 287.6f, 120, 13, 127},           {0, 500.9f, 0, -500, -128},
+      {10, -3.7f, 0, 13, 13},       {15500, -2147483.6f, 0, 2162983, 127}, {1320, 1320.0f, -4, 0, -4},
+      {1320, 1320.4f, 300, 0, 127},  // an offset from elsewhere is limited too
   };
   for (const Case& c : cases) {
     const int32_t difference = CalibrationDifference(c.ground, c.measured);

@@ -114,7 +114,8 @@ class CDrivenChipLoad : public CChipLoadWindow {
     if (WorkerRunning()) return;
     if (next < steps.size()) {
       if (GetTickCount() - stepStarted > kStepTimeoutMs) {
-        ADD_FAILURE() << "step " << next << " never finished; status:\n" << std::string(Status().begin(), Status().end());
+        ADD_FAILURE() << "step " << next << " never finished; status:\n"
+                      << std::string(Status().begin(), Status().end());
         next = steps.size();
       } else if (steps[next](*this)) {
         ++next;
@@ -526,7 +527,8 @@ TEST_F(ChipLoadWindow, CalibrationAndResetChangeWhatTheDeviceHolds) {
   dialog.steps = {
       calibrateAt(L"300"),
       [&](CDrivenChipLoad& d) {
-        EXPECT_EQ(d.Since(mark), calibrated + L"Offset: 13m\r\n" + kWriteLines + kReadLines + L"Calibration complete.\r\n");
+        EXPECT_EQ(d.Since(mark),
+                  calibrated + L"Offset: 13m\r\n" + kWriteLines + kReadLines + L"Calibration complete.\r\n");
         EXPECT_EQ(d.groundAltitude, 300u);
         EXPECT_EQ(Store(), withOffset(18));
         return true;
@@ -603,8 +605,10 @@ TEST_F(ChipLoadWindow, ADeviceThatFailsOrLeavesMidTaskEndsTheTaskWithItsLine) {
     dialog.steps.push_back([&, c](CDrivenChipLoad& d) {
       const std::wstring lines = d.Since(mark);
       const std::wstring ending = c.ending;
-      EXPECT_TRUE(lines.size() >= ending.size() && lines.compare(lines.size() - ending.size(), ending.size(), ending) == 0)
-          << "button " << c.button << " ended:\n" << std::string(lines.begin(), lines.end());
+      EXPECT_TRUE(lines.size() >= ending.size() &&
+                  lines.compare(lines.size() - ending.size(), ending.size(), ending) == 0)
+          << "button " << c.button << " ended:\n"
+          << std::string(lines.begin(), lines.end());
       EXPECT_EQ(d.Actions(), c.actions) << c.button;
       // Read again: the dialog and the device are usable.
       mark = d.Status().size();
@@ -644,7 +648,8 @@ TEST_F(ChipLoadWindow, ADeviceThatFailsOrLeavesMidTaskEndsTheTaskWithItsLine) {
   });
   dialog.steps.push_back([&](CDrivenChipLoad& d) {
     if (d.Since(mark).find(L"Settings read successfully.\r\n") == std::wstring::npos) return false;
-    EXPECT_EQ(d.Since(mark), std::wstring(L"Device Connected.\r\nCurrent device firmware version: 4.05\r\n") + kReadLines);
+    EXPECT_EQ(d.Since(mark),
+              std::wstring(L"Device Connected.\r\nCurrent device firmware version: 4.05\r\n") + kReadLines);
     EXPECT_EQ(d.Actions(), all);
     return true;
   });
