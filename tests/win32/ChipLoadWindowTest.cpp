@@ -77,6 +77,7 @@ class FixedAltitudeDevice : public SimDeviceModel {
 struct MessageLog {
   std::mutex mutex;
   std::vector<std::pair<UINT, UINT>> asked;  // string id, style
+  std::wstring lastText;
   std::deque<int> answers;
   std::vector<std::pair<UINT, UINT>> Asked() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -214,9 +215,10 @@ class ChipLoadWindow : public ::testing::Test {
     InstallHidHost(host_);
     SetStore(kDevicePacket);
 
-    SetMessageSeam([this](HWND, UINT id, const std::wstring&, UINT style) {
+    SetMessageSeam([this](HWND, UINT id, const std::wstring& text, UINT style) {
       std::lock_guard<std::mutex> lock(messages_.mutex);
       messages_.asked.emplace_back(id, style);
+      messages_.lastText = text;
       if (!messages_.answers.empty()) {
         const int answer = messages_.answers.front();
         messages_.answers.pop_front();
@@ -473,6 +475,7 @@ TEST_F(ChipLoadWindow, BadEntriesAreRefusedWithTheirMessageAndNothingIsWritten) 
           EXPECT_EQ(messages_.Asked(), (std::vector<std::pair<UINT, UINT>>{{c.stringId, MB_ICONERROR}})) << c.text;
           EXPECT_FALSE(d.WorkerRunning()) << c.text;
           EXPECT_EQ(d.Text(c.field), c.text);
+          EXPECT_NE(messages_.lastText.find(L"enter"), std::wstring::npos) << c.stringId;  // in the string table
           EXPECT_EQ(d.altimeter.packets.size(), 2u) << c.text;
           EXPECT_EQ(d.Actions(), std::vector<bool>(4, true));
         }
