@@ -148,6 +148,9 @@ class CDrivenChipLoad : public CChipLoadWindow {
     return states;
   }
   std::wstring Status() const { return statusText.Text(); }
+  HANDLE Icon() const {
+    return reinterpret_cast<HANDLE>(SendDlgItemMessageW(hwnd, IDC_PC_STATUS_ICON, STM_GETIMAGE, IMAGE_ICON, 0));
+  }
   // The status lines appended since mark.
   std::wstring Since(size_t mark) const { return Status().substr(mark); }
 
@@ -623,7 +626,9 @@ TEST_F(ChipLoadWindow, ADeviceThatFailsOrLeavesMidTaskEndsTheTaskWithItsLine) {
       return true;
     });
   }
+  HANDLE connectedIcon = nullptr;
   dialog.steps.push_back([&](CDrivenChipLoad& d) {
+    connectedIcon = d.Icon();
     {
       std::lock_guard<std::recursive_mutex> lock(bus_->Mutex());
       device_->faults.removeAt = device_->repliesSent + 5;
@@ -644,6 +649,7 @@ TEST_F(ChipLoadWindow, ADeviceThatFailsOrLeavesMidTaskEndsTheTaskWithItsLine) {
     EXPECT_FALSE(d.altimeter.IsOpen());
     EXPECT_EQ(d.Actions(), std::vector<bool>(4, false));
     EXPECT_TRUE(d.Enabled(IDC_CLOSE));
+    EXPECT_NE(d.Icon(), connectedIcon);
     mark = d.Status().size();
     bus_->Plug(slot_);
     bus_->Pump();
@@ -654,6 +660,7 @@ TEST_F(ChipLoadWindow, ADeviceThatFailsOrLeavesMidTaskEndsTheTaskWithItsLine) {
     EXPECT_EQ(d.Since(mark),
               std::wstring(L"Device Connected.\r\nCurrent device firmware version: 4.05\r\n") + kReadLines);
     EXPECT_EQ(d.Actions(), all);
+    EXPECT_EQ(d.Icon(), connectedIcon);
     return true;
   });
   Run(dialog);
