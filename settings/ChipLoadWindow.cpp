@@ -17,10 +17,6 @@ constexpr int kLineARadios[] = {IDC_PC_A_DISABLED,        IDC_PC_A_MODE_TIME,   
                                 IDC_PC_A_MODE_ALTITUDE,   IDC_PC_A_MODE_BEFORE_APOGEE, IDC_PC_A_MODE_PEAK_VELOCITY};
 constexpr int kLineBRadios[] = {IDC_PC_B_DISABLED,        IDC_PC_B_MODE_TIME,          IDC_PC_B_MODE_APOGEE,
                                 IDC_PC_B_MODE_ALTITUDE,   IDC_PC_B_MODE_BEFORE_APOGEE, IDC_PC_B_MODE_PEAK_VELOCITY};
-// A worker's request for the connection icon, shown as the channel is when the
-// dialog thread gets to it, so it never lands after a newer one.
-constexpr UINT kShowIconMessage = WM_APP + 0x130;
-
 constexpr int kActionButtons[] = {IDC_PC_READ_SETTINGS, IDC_PC_WRITE_SETTINGS, IDC_PC_CALIBRATE, IDC_PC_RESET_SETTINGS};
 
 }  // namespace
@@ -42,9 +38,6 @@ INT_PTR CChipLoadWindow::HandleMessage(HWND window, UINT message, WPARAM wParam,
       return HandleClose();
     case WM_COMMAND:
       OnCommand(wParam);
-      return TRUE;
-    case kShowIconMessage:
-      ShowConnectionIcon(IDC_PC_STATUS_ICON);
       return TRUE;
     case WM_SIZE:
       // A drag moves the frames by copying their pixels, and with them those of
@@ -101,12 +94,14 @@ void CChipLoadWindow::RunConnectRoutine() {
 
 void CChipLoadWindow::RefreshConnectionLook(bool busy) {
   // A worker must not wait for the dialog thread over the icon.
-  if (GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId())
-    PostMessageW(hwnd, kShowIconMessage, 0, 0);
-  else
-    ShowConnectionIcon(IDC_PC_STATUS_ICON);
-  const BOOL enable = !busy && !autoReadPending_ && altimeter.IsOpen();
-  for (int id : kActionButtons) EnableWindow(GetDlgItem(hwnd, id), enable);
+  const bool fromWorker = GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId();
+  ShowConnectionIcon(IDC_PC_STATUS_ICON, fromWorker);
+  // A task's own look replaces what an early failure left; the look the
+  // dialog thread refreshes after the worker keeps it.
+  if (fromWorker) readOnly_ = false;
+  const bool enable = !busy && !autoReadPending_ && altimeter.IsOpen();
+  for (int id : kActionButtons)
+    EnableWindow(GetDlgItem(hwnd, id), enable && (id == IDC_PC_READ_SETTINGS || !readOnly_));
 }
 
 void CChipLoadWindow::OnCommand(WPARAM command) {
@@ -117,6 +112,7 @@ void CChipLoadWindow::OnCommand(WPARAM command) {
     case IDC_PC_READ_SETTINGS:
       autoReadPending_ = false;
       if (WorkerRunning()) break;
+      readOnly_ = false;
       ClearFlightData();
       RefreshConnectionLook(true);
       if (!StartWorker(&CChipLoadWindow::ReadWorker)) RefreshConnectionLook(WorkerRunning());
@@ -265,7 +261,10 @@ void CChipLoadWindow::ClearFlightData() {
   altimeter.flight.Clear();
 }
 
-void CChipLoadWindow::EnableReadButton() { EnableWindow(GetDlgItem(hwnd, IDC_PC_READ_SETTINGS), TRUE); }
+void CChipLoadWindow::EnableReadButton() {
+  readOnly_ = true;
+  EnableWindow(GetDlgItem(hwnd, IDC_PC_READ_SETTINGS), TRUE);
+}
 
 void CChipLoadWindow::ReadWorker() { ReadSettingsTask(); }
 

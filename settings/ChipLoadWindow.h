@@ -59,4 +59,6 @@ class CChipLoadWindow : public CStatusDialog {
 
   // The connect routine has asked for the automatic read, which has not started yet.
   std::atomic<bool> autoReadPending_{false};
+  // A read or write failed early: "Read Settings" alone is offered until the next task.
+  std::atomic<bool> readOnly_{false};
 };
