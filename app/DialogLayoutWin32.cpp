@@ -34,11 +34,15 @@ void DialogLayout::HandleMessage(UINT message, WPARAM, LPARAM lParam) {
     HDWP positions = BeginDeferWindowPos(static_cast<int>(anchors.size()));
     for (ControlAnchor& anchor : anchors) {
       AnchorGeometry::Move move = anchor.geometry.Step(width, height);
-      UINT flags = SWP_NOZORDER | (move.move ? 0 : SWP_NOMOVE) | (move.size ? 0 : SWP_NOSIZE);
+      // Not copying the old pixels: a moved button would keep what lay there before.
+      UINT flags = SWP_NOZORDER | SWP_NOCOPYBITS | (move.move ? 0 : SWP_NOMOVE) | (move.size ? 0 : SWP_NOSIZE);
       const AnchorGeometry& g = anchor.geometry;
       if (positions) positions = DeferWindowPos(positions, anchor.control, nullptr, g.left, g.top, g.width, g.height, flags);
     }
     if (positions) EndDeferWindowPos(positions);
+    // Moving the owner-drawn frames copies their pixels, and with them those
+    // of the controls lying over them: repaint the lot so nothing is left behind.
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
   } else if (message == WM_GETMINMAXINFO) {
     auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
     TrackSize minimum{info->ptMinTrackSize.x, info->ptMinTrackSize.y};

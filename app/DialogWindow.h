@@ -178,6 +178,9 @@ class CStatusDialog : public CBaseWindow, public StatusSink {
   // Waits up to 100 ms for the worker: ends the dialog when it has ended,
   // otherwise posts WM_CLOSE again. Answers TRUE.
   INT_PTR RunCloseProtocol(const char* repostTrace = "reposting close message...");
+  // Up to ms for the worker to end, answering the messages it sends the
+  // dialog meanwhile; true when it has ended or there is none.
+  bool WaitForWorker(DWORD ms);
 
   CAltimeter& altimeter;
   std::unique_ptr<DialogLayout> layout;

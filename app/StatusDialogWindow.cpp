@@ -196,10 +196,26 @@ bool CStatusDialog::DeviceConnected() {
   return false;
 }
 
+bool CStatusDialog::WaitForWorker(DWORD ms) {
+  if (!workerThread) return true;
+  // The worker sets the dialog's controls with sent messages; answer them
+  // while waiting, or each would hold it until the wait is over.
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD spent = GetTickCount() - start;
+    const DWORD left = spent >= ms ? 0 : ms - spent;
+    const DWORD r = MsgWaitForMultipleObjects(1, &workerThread, FALSE, left, QS_SENDMESSAGE);
+    if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) return true;
+    if (r != WAIT_OBJECT_0 + 1) return false;
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    if (left == 0) return WaitForSingleObject(workerThread, 0) != WAIT_TIMEOUT;
+  }
+}
+
 INT_PTR CStatusDialog::RunCloseProtocol(const char* repostTrace) {
   TraceLog << "Waiting for thread to close..." << std::endl;
-  // No worker at all is no wait: WaitForSingleObject fails at once.
-  if (WaitForSingleObject(workerThread, 100) != WAIT_TIMEOUT) {
+  if (WaitForWorker(100)) {
     TraceLog << "Thread has exited." << std::endl;
     // Nothing waiting runs on the way out.
     connection.Stop();

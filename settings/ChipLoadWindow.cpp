@@ -39,11 +39,6 @@ INT_PTR CChipLoadWindow::HandleMessage(HWND window, UINT message, WPARAM wParam,
     case WM_COMMAND:
       OnCommand(wParam);
       return TRUE;
-    case WM_SIZE:
-      // A drag moves the frames by copying their pixels, and with them those of
-      // the controls lying over them; repaint the lot so nothing is left behind.
-      RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
-      break;
     default:
       if (HandleStatusMessage(message, wParam, lParam, result)) return result;
       break;
