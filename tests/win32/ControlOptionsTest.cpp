@@ -392,7 +392,7 @@ TEST_F(ControlOptions, ClosingDuringAnEmulationEndsItWithTheDeviceReset) {
   const auto& written = host->Bus().written;
   ASSERT_FALSE(written.empty());
   EXPECT_EQ(written.back().second.at(3), 1);
-  EXPECT_EQ(dialog.boxAtEnd.find(L"Device disconnected."), std::wstring::npos);
+  EXPECT_EQ(dialog.statusText.Text().find(L"Device disconnected."), std::wstring::npos);
   EXPECT_EQ(dialog.boxAtEnd.substr(dialog.boxAtEnd.size() - 7), L"Done.\r\n");
   EXPECT_TRUE(altimeter.IsOpen());
 }
