@@ -358,43 +358,53 @@ TEST_F(ControlOptions, ADeviceRemovedDuringAnEmulationEndsItWithFailed) {
 // Closing while the device runs an emulation at its own pace (ten requests a
 // second): the emulation stops at its next request with the device reset, the
 // dialog ends within a few 100 ms waits, and a removal told meanwhile adds no
-// line.
+// line. Closed a second into the flight, or at once, while the emulation is
+// still starting and clears the stop flag as it does.
 TEST_F(ControlOptions, ClosingDuringAnEmulationEndsItWithTheDeviceReset) {
-  auto host = UseSimulator("");
-  ASSERT_TRUE(host);
-  CAltimeter altimeter;
-  altimeter.flight.altitudeMsl = MakeTestFlight().msl;
-  TraceCapture trace;
-  INT_PTR removalAnswer = 0;
-  CDrivenControlOptions dialog(altimeter);
-  dialog.steps = {
-      WhenIdle([](CDrivenControlOptions& d) { d.Press(IDC_CO_EMULATE_LAUNCH); }),
-      [&](CDrivenControlOptions& d) {
+  for (bool atOnce : {false, true}) {
+    SCOPED_TRACE(atOnce ? "closed at once" : "closed a second in");
+    auto host = UseSimulator("");
+    ASSERT_TRUE(host);
+    CAltimeter altimeter;
+    altimeter.flight.altitudeMsl = MakeTestFlight().msl;
+    TraceCapture trace;
+    INT_PTR removalAnswer = 0;
+    auto closeAndRemove = [&](CDrivenControlOptions& d) {
+      SendMessageW(d.hwnd, WM_CLOSE, 0, 0);
+      std::vector<unsigned char> record = MakeDeviceBroadcast({kDevTypDeviceInterface, SimDevicePath(1, 2)});
+      // Straight to the handler: its answer is not SendMessage's for a dialog.
+      removalAnswer =
+          d.HandleMessage(d.hwnd, WM_DEVICECHANGE, kDeviceRemoveComplete, reinterpret_cast<LPARAM>(record.data()));
+    };
+    CDrivenControlOptions dialog(altimeter);
+    dialog.steps.push_back(WhenIdle([&](CDrivenControlOptions& d) {
+      d.Press(IDC_CO_EMULATE_LAUNCH);
+      if (atOnce) closeAndRemove(d);
+    }));
+    if (!atOnce) {
+      dialog.steps.push_back([&](CDrivenControlOptions& d) {
         // A second into the flight's ground phase, with the worker busy.
         if (d.Box().find(L"Launch Time (s): 1\r\n") == std::wstring::npos) return false;
         ExpectButtons(d, false, false);
-        SendMessageW(d.hwnd, WM_CLOSE, 0, 0);
-        std::vector<unsigned char> record = MakeDeviceBroadcast({kDevTypDeviceInterface, SimDevicePath(1, 2)});
-        // Straight to the handler: its answer is not SendMessage's for a dialog.
-        removalAnswer = d.HandleMessage(d.hwnd, WM_DEVICECHANGE, kDeviceRemoveComplete,
-                                        reinterpret_cast<LPARAM>(record.data()));
+        closeAndRemove(d);
         return true;
-      },
-  };
-  Run(dialog);
-  EXPECT_EQ(removalAnswer, 1);
-  EXPECT_TRUE(trace.Has("User ended emulation."));
-  const std::vector<std::string> traced = trace.Lines();
-  const auto reposts = std::count(traced.begin(), traced.end(), "reposting close message...");
-  EXPECT_LE(reposts, 5);
-  EXPECT_FALSE(trace.Has("Device Change."));
-  // The last report the device got is the reset, with no sample after the stop.
-  const auto& written = host->Bus().written;
-  ASSERT_FALSE(written.empty());
-  EXPECT_EQ(written.back().second.at(3), 1);
-  EXPECT_EQ(dialog.statusText.Text().find(L"Device disconnected."), std::wstring::npos);
-  EXPECT_EQ(dialog.boxAtEnd.substr(dialog.boxAtEnd.size() - 7), L"Done.\r\n");
-  EXPECT_TRUE(altimeter.IsOpen());
+      });
+    }
+    Run(dialog);
+    EXPECT_EQ(removalAnswer, 1);
+    EXPECT_TRUE(trace.Has("User ended emulation."));
+    const std::vector<std::string> traced = trace.Lines();
+    const auto reposts = std::count(traced.begin(), traced.end(), "reposting close message...");
+    EXPECT_LE(reposts, 5);
+    EXPECT_FALSE(trace.Has("Device Change."));
+    // The last report the device got is the reset, with no sample after the stop.
+    const auto& written = host->Bus().written;
+    ASSERT_FALSE(written.empty());
+    EXPECT_EQ(written.back().second.at(3), 1);
+    EXPECT_EQ(dialog.statusText.Text().find(L"Device disconnected."), std::wstring::npos);
+    EXPECT_EQ(dialog.boxAtEnd.substr(dialog.boxAtEnd.size() - 7), L"Done.\r\n");
+    EXPECT_TRUE(altimeter.IsOpen());
+  }
 }
 
 }  // namespace
