@@ -19,6 +19,7 @@
 #include "resources/resource.h"
 #include "settings/AboutWindow.h"
 #include "settings/ChipLoadWindow.h"
+#include "settings/ControlOptionsWindow.h"
 
 namespace {
 
@@ -103,6 +104,11 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
     case ID_TOOLS_UPDATE_FIRMWARE: {
       CUpdateWindow update;
       RunDialog(update, window);
+      break;
+    }
+    case ID_TOOLS_CONTROL_DEVICE: {
+      CControlOptionsWindow control;
+      RunDialog(control, window);
       break;
     }
     case ID_HELP_ABOUT: {

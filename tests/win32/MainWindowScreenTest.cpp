@@ -79,6 +79,10 @@ TEST(MainWindowScreen, TheFlightFillsTheWindowOnALightBlueGround) {
   }
   SetMessageSeam(nullptr);
   DeleteFileW(path.c_str());
+  // The destroyed main window posted a quit: it must not end later tests' dialogs.
+  MSG message;
+  while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
 }
 
 }  // namespace
