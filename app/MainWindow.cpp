@@ -16,6 +16,7 @@
 #include "device/Altimeter.h"
 #include "device/TraceLog.h"
 #include "firmware/UpdateWindow.h"
+#include "flightdata/CaptureWindow.h"
 #include "resources/resource.h"
 #include "settings/AboutWindow.h"
 #include "settings/ChipLoadWindow.h"
@@ -109,6 +110,16 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
     case ID_TOOLS_CONTROL_DEVICE: {
       CControlOptionsWindow control;
       RunDialog(control, window);
+      break;
+    }
+    case ID_TOOLS_DOWNLOAD_DATA: {
+      int32_t selectedSet;
+      {
+        CCaptureWindow capture;
+        RunDialog(capture, window);
+        selectedSet = capture.selectedSet;
+      }
+      ShowDownloadedSet(selectedSet);
       break;
     }
     case ID_HELP_ABOUT: {

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 // The size of the back buffer that the next CreateSurfaces makes (initially
@@ -34,6 +35,13 @@ bool PresentPlot(int width, int height);
 void RequestRedraw();
 // Draws the download preview into the back buffer; present it with PresentPlot.
 void RenderLivePlot();
+
+// The back buffer's lock held across several of the calls above (they take it
+// again: it is recursive), for a caller whose render and present are one step.
+std::unique_lock<std::recursive_mutex> HoldBackBuffer();
+// How often the back buffer was written, rebuilt or released so far: a caller
+// that drew it can tell whether it still holds that drawing.
+uint64_t BackBufferWrites();
 
 // The back buffer's pixels as 0x00RRGGBB, row by row (32-bit surfaces only).
 bool ReadBackBuffer(std::vector<uint32_t>& pixels, int& width, int& height);

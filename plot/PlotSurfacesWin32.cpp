@@ -25,10 +25,13 @@ struct PlotSurfaces {
   int width = 640;
   int height = 480;
   std::deque<HRESULT> blitResults;
+  // Every write, rebuild or release of the back buffer counts one.
+  uint64_t writes = 0;
 
   ~PlotSurfaces() { Release(); }
 
   void Release() {
+    ++writes;
     if (backBuffer) backBuffer->Release();
     backBuffer = nullptr;
     if (primary) primary->Release();
@@ -134,6 +137,7 @@ bool CreateSurfaces(HWND window, bool quiet) {
       }
     }
     if (!step) {
+      ++s.writes;
       FillSurface(s.backBuffer, 0);
       return true;
     }
@@ -155,6 +159,7 @@ void ReleaseSurfaces() {
 bool ClearBackBuffer(uint32_t fill) {
   PlotSurfaces& s = Surfaces();
   std::lock_guard<std::recursive_mutex> guard(s.lock);
+  ++s.writes;
   return FillSurface(s.backBuffer, fill);
 }
 
@@ -172,6 +177,7 @@ bool PresentPlot(int width, int height) {
     if (result == DDERR_WASSTILLDRAWING) continue;
     if (result == DDERR_SURFACELOST) {
       // What the back buffer held is gone until the next rendering.
+      ++s.writes;
       s.primary->Restore();
       s.backBuffer->Restore();
       return false;
@@ -185,6 +191,7 @@ void RequestRedraw() {
   PlotSurfaces& s = Surfaces();
   std::lock_guard<std::recursive_mutex> guard(s.lock);
   if (!s.backBuffer) return;
+  ++s.writes;
   {
     GdiPlusCanvas canvas(s.backBuffer, s.width);
     Altimeter().RenderPlot(canvas);
@@ -195,8 +202,17 @@ void RequestRedraw() {
 void RenderLivePlot() {
   PlotSurfaces& s = Surfaces();
   std::lock_guard<std::recursive_mutex> guard(s.lock);
+  ++s.writes;
   GdiPlusCanvas canvas(s.backBuffer, s.width);
   Altimeter().RenderLivePlot(canvas);
+}
+
+std::unique_lock<std::recursive_mutex> HoldBackBuffer() { return std::unique_lock<std::recursive_mutex>(Surfaces().lock); }
+
+uint64_t BackBufferWrites() {
+  PlotSurfaces& s = Surfaces();
+  std::lock_guard<std::recursive_mutex> guard(s.lock);
+  return s.writes;
 }
 
 bool ReadBackBuffer(std::vector<uint32_t>& pixels, int& width, int& height) {

@@ -1,0 +1,427 @@
+#include "flightdata/CaptureWindow.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "app/FileDialog.h"
+#include "app/MainWindow.h"
+#include "app/ToWideDecimal.h"
+#include "device/TraceLog.h"
+#include "plot/PlotSurfaces.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr int kCommentLength = 1024;
+constexpr BYTE kTranslucentAlpha = 64;
+
+}  // namespace
+
+CCaptureWindow::CCaptureWindow(CAltimeter& device)
+    : CStatusDialog(IDD_DOWNLOAD_DATA, device),
+      stripImage(std::make_unique<Gdiplus::Bitmap>(kStripColumns, 2, PixelFormat32bppARGB)),
+      selectedSet(device.flight.selectedSet) {}
+
+CCaptureWindow::~CCaptureWindow() {
+  JoinWorker();
+  // The device stays disconnected until the next dialog connects it.
+  altimeter.Close();
+}
+
+INT_PTR CCaptureWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  PassToLayout(message, wParam, lParam);
+  INT_PTR result = FALSE;
+  switch (message) {
+    case WM_CLOSE:
+      return OnClose();
+    case WM_INITDIALOG:
+      OnInitDialog();
+      return TRUE;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam));
+      return TRUE;
+    case WM_KEYDOWN:
+      if (wParam == VK_ESCAPE) {
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        return TRUE;
+      }
+      break;
+    default:
+      if (HandleStatusMessage(message, wParam, lParam, result)) return result;
+      break;
+  }
+  return HandleSkinMessage(window, message, wParam, lParam);
+}
+
+void CCaptureWindow::OnInitDialog() {
+  EnableControl(IDC_DL_SAVE_SELECTED, false);
+  MakeLayout();
+  Anchor(IDC_STATUS_BOX, {true, true, true, true});
+  for (int id : {IDC_DL_SAVE_ALL, IDC_CLOSE, IDC_DL_READ_DATA}) Anchor(id, {false, false, true, true});
+  for (int id : {IDC_DL_GENERATE_CSV, IDC_DL_LIVE_UPDATE}) Anchor(id, {false, true, true, false});
+  for (int id : {IDC_DL_SAVE_SELECTED, IDC_DL_CLEAR_DEVICE}) Anchor(id, {true, false, false, true});
+  for (int id : {IDC_DL_COMMENT, IDC_DL_STRIP}) Anchor(id, {true, true, false, true});
+  Anchor(IDC_STATUS_ICON, {true, true, false, false});
+  AnchorGroupBox(IDC_DL_DEVICE_DATA_GROUP, {true, true, false, true});
+  AnchorGroupBox(IDC_DL_STATUS_GROUP, {true, true, true, true});
+  for (int id : {IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL}) EnableControl(id, false);
+  SetWindowSubclass(GetDlgItem(hwnd, IDC_DL_STRIP), &CCaptureWindow::StripProc, 0, reinterpret_cast<DWORD_PTR>(this));
+  RegisterDeviceNotifications();
+  RedrawStripImage();
+  ShowCommentOf(selectedSet);
+  ConnectAtOpen();
+}
+
+void CCaptureWindow::RefreshConnectionLook(bool busy) {
+  // A worker that ends during the close must not touch the controls any more.
+  if (closing) return;
+  const bool fromWorker = GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId();
+  ShowConnectionIcon(IDC_STATUS_ICON, fromWorker);
+  const CaptureLook look = CaptureButtonStates(busy, altimeter.IsOpen(), ImageHoldsPackets(), ValidSet());
+  EnableControl(IDC_DL_READ_DATA, look.readData);
+  EnableControl(IDC_DL_CLEAR_DEVICE, look.clearDevice);
+  EnableControl(IDC_DL_LIVE_UPDATE, look.liveUpdate);
+  EnableControl(IDC_CLOSE, look.selectAndClose);
+  EnableControl(IDC_DL_SAVE_SELECTED, look.saveSelected);
+  EnableControl(IDC_DL_SAVE_COMMENT, look.saveComment);
+  EnableControl(IDC_DL_COMMENT, look.comment);
+  EnableControl(IDC_DL_SAVE_ALL, look.saveAll);
+  if (!busy) {
+    const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+    if (style & WS_EX_LAYERED) SetWindowLongPtrW(hwnd, GWL_EXSTYLE, style & ~static_cast<LONG_PTR>(WS_EX_LAYERED));
+    UpdateWindow(hwnd);
+  }
+}
+
+bool CCaptureWindow::BeforeCloseWait() {
+  closing = true;
+  workerRanAtClose_ = WorkerRunning();
+  altimeter.cancelRequested = true;
+  TraceLog << "Canceled IO." << std::endl;
+  return true;
+}
+
+// The framework's close protocol, with this dialog's emptying between the end
+// of the wait and the end of the dialog.
+INT_PTR CCaptureWindow::OnClose() {
+  if (!BeforeCloseWait()) return TRUE;
+  TraceLog << "Waiting for thread to close..." << std::endl;
+  if (workerThread && WaitForSingleObject(workerThread, 100) == WAIT_TIMEOUT) {
+    TraceLog << RepostTrace() << std::endl;
+    PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    return TRUE;
+  }
+  TraceLog << "Thread has exited." << std::endl;
+  connection.Stop();
+  RefreshStatusBox();
+  // An interrupted download leaves nothing behind.
+  if (workerRanAtClose_) {
+    EmptyImage();
+    std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
+    altimeter.flight.Clear();
+  }
+  EndDialog(hwnd, 0);
+  return TRUE;
+}
+
+void CCaptureWindow::OnCommand(int id) {
+  switch (id) {
+    case IDC_DL_READ_DATA:
+      OnReadData();
+      break;
+    case IDC_DL_CLEAR_DEVICE:
+      OnClearDevice();
+      break;
+    case IDC_DL_SAVE_COMMENT:
+      OnSaveComment();
+      break;
+    case IDC_DL_SAVE_SELECTED:
+      OnSaveSelected();
+      break;
+    case IDC_DL_SAVE_ALL:
+      OnSaveAll();
+      break;
+    case IDC_CLOSE:
+    case IDCANCEL:  // Escape, as the dialog manager passes it on
+      SendMessageW(hwnd, WM_CLOSE, 0, 0);
+      break;
+    default:
+      break;
+  }
+}
+
+void CCaptureWindow::OnReadData() {
+  // One worker at a time: the buttons are disabled meanwhile, but a command
+  // can still arrive (a queued click, a keyboard accelerator).
+  if (WorkerRunning()) return;
+  liveUpdate_ = IsDlgButtonChecked(hwnd, IDC_DL_LIVE_UPDATE) == BST_CHECKED;
+  if (liveUpdate_) {
+    SetWindowLongPtrW(hwnd, GWL_EXSTYLE, GetWindowLongPtrW(hwnd, GWL_EXSTYLE) | WS_EX_LAYERED);
+    SetLayeredWindowAttributes(hwnd, 0, kTranslucentAlpha, LWA_ALPHA);
+    UpdateWindow(hwnd);
+  }
+  for (int id : {IDC_DL_READ_DATA, IDC_DL_CLEAR_DEVICE, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL})
+    EnableControl(id, false);
+  livePace_.Forget();
+  if (!StartWorker(&CCaptureWindow::DownloadWorker)) RefreshConnectionLook(WorkerRunning());
+}
+
+void CCaptureWindow::OnClearDevice() {
+  if (WorkerRunning()) return;
+  if (ShowMessage(hwnd, IDS_ARE_YOU_SURE, MB_YESNO | MB_ICONWARNING) == IDNO) return;
+  for (int id : {IDC_DL_READ_DATA, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL}) EnableControl(id, false);
+  if (!StartWorker(&CCaptureWindow::ClearWorker)) RefreshConnectionLook(WorkerRunning());
+}
+
+void CCaptureWindow::OnSaveComment() {
+  if (WorkerRunning() || !ValidSet()) return;
+  char text[kCommentLength] = {};
+  GetDlgItemTextA(hwnd, IDC_DL_COMMENT, text, kCommentLength);
+  std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
+  StoreComment(altimeter.comments, selectedSet, text);
+}
+
+void CCaptureWindow::OnSaveSelected() {
+  if (WorkerRunning() || !ValidSet()) return;
+  if (SaveSet(selectedSet) == SaveOutcome::Saved) ShowMessage(hwnd, IDS_SETS_SAVED, MB_ICONINFORMATION);
+}
+
+void CCaptureWindow::OnSaveAll() {
+  if (WorkerRunning()) return;
+  const int32_t count = altimeter.CountDataSets();
+  for (int32_t set = 0; set < count; ++set)
+    if (SaveSet(set) != SaveOutcome::Saved) return;
+  ShowMessage(hwnd, IDS_SETS_SAVED, MB_ICONINFORMATION);
+}
+
+CCaptureWindow::SaveOutcome CCaptureWindow::SaveSet(int32_t set) {
+  // A fresh record and an empty name for every dialog.
+  wchar_t name[kFileNameLength] = {};
+  const std::wstring title = L"Save data set " + ToWideDecimal(set + 1);
+  OPENFILENAMEW request{};
+  request.lStructSize = sizeof request;
+  request.hwndOwner = hwnd;
+  request.lpstrFilter = L"ULK USB Data\0*.ulk\0";
+  request.lpstrFile = name;
+  request.nMaxFile = kFileNameLength;
+  request.lpstrTitle = title.c_str();
+  request.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT;
+  request.lpstrDefExt = L"ulk";
+  if (!ShowFileDialog(request, true)) return SaveOutcome::Cancelled;
+  name[kFileNameLength - 1] = L'\0';
+  if (!altimeter.SaveDataSet(name, set)) {
+    ShowMessage(hwnd, IDS_SAVE_FAILED, MB_ICONERROR);
+    return SaveOutcome::Failed;
+  }
+  if (IsDlgButtonChecked(hwnd, IDC_DL_GENERATE_CSV) == BST_CHECKED &&
+      !altimeter.WriteCsv(set, CsvPathBeside(name))) {
+    ShowMessage(hwnd, IDS_CSV_SAVE_FAILED, MB_ICONERROR);
+    return SaveOutcome::Failed;
+  }
+  return SaveOutcome::Saved;
+}
+
+void CCaptureWindow::DownloadWorker() {
+  RefreshConnectionLook(true);
+  EmptyImage();
+  AppendStatus(L"Attempting to connect to device.\r\n");
+  if (!altimeter.IsOpen()) {
+    EnableControl(IDC_DL_READ_DATA, true);
+    AppendStatus(L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
+    return;
+  }
+  AppendStatus(L"Altimeter found! Reading settings...\r\n");
+  if (altimeter.ReadSettings() < 0) {
+    EnableControl(IDC_DL_READ_DATA, true);
+    AppendStatus(L"Failed to read settings.\r\n");
+    return;
+  }
+  AppendStatus(L"Settings read successfully.\r\n");
+  AppendStatus(L"Reading data...\r\n");
+  const CommandResult result = altimeter.ReadFlightMemory(this);
+  if (result < 0) {
+    if (result == Cancelled) {
+      EmptyImage();
+      {
+        std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
+        altimeter.flight.Clear();
+      }
+      ResetLivePreview();
+    } else {
+      EnableControl(IDC_DL_READ_DATA, true);
+    }
+    AppendStatus(L"Failed to read data.\r\n");
+    return;
+  }
+  size_t count;
+  {
+    std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
+    count = altimeter.packets.size();
+  }
+  TraceLog << "Packets read: " << count << std::endl;
+  AppendStatus(L"Data read successfully.\r\n");
+  Sleep(100);
+  AppendStatus(L"Packets Read: " + ToWideDecimal(static_cast<int32_t>(count)) + L"\r\n");
+  if (count == 0) {
+    ResetLivePreview();
+    RequestRedraw();
+  }
+  RefreshConnectionLook(false);
+}
+
+void CCaptureWindow::OnPacketProgress(int packetIndex, bool partial, bool setStart) {
+  if (setStart) {
+    ResetLivePreview();
+    return;
+  }
+  if (!partial) {
+    AppendStatus(L"Packet Read: " + ToWideDecimal(packetIndex) + L"\r\n");
+    RedrawStripImage();
+    InvalidateStrip();
+    TraceLog << "Read Packet @ Address: " << packetIndex << std::endl;
+    return;
+  }
+  if (liveUpdate_) PresentLivePreview();
+}
+
+void CCaptureWindow::PresentLivePreview() {
+  RECT client{};
+  GetClientRect(MainWindowHandle(), &client);
+  // Render and present as one step, so no other drawing comes between them.
+  std::unique_lock<std::recursive_mutex> hold = HoldBackBuffer();
+  LivePlotInputs inputs = TakeLivePlotInputs(altimeter, client.right, client.bottom, BackBufferWrites());
+  if (!livePace_.NeedsDrawing(inputs)) return;
+  RenderLivePlot();
+  if (PresentPlot(client.right, client.bottom)) {
+    inputs.surfaceWrites = BackBufferWrites();
+    livePace_.Shown(std::move(inputs));
+  } else {
+    livePace_.Forget();
+  }
+}
+
+void CCaptureWindow::ClearWorker() {
+  if (!altimeter.IsOpen()) {
+    RefreshConnectionLook(false);
+    AppendStatus(L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
+    return;
+  }
+  EnableControl(IDC_DL_CLEAR_DEVICE, false);
+  AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
+  const CommandResult result = altimeter.ClearMemory();
+  EnableControl(IDC_DL_CLEAR_DEVICE, false);
+  if (result < 0) {
+    RefreshConnectionLook(false);
+    AppendStatus(L"Failed to clear data.\r\n");
+    return;
+  }
+  // The decoded series of the main window's plot stay.
+  EmptyImage();
+  AppendStatus(L"Data cleared successfully.\r\n");
+  RefreshConnectionLook(false);
+}
+
+void CCaptureWindow::RedrawStripImage() {
+  StripColumns columns;
+  {
+    std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
+    DrawStripColumns(altimeter.packets, selectedSet, columns);
+  }
+  std::lock_guard<std::mutex> lock(stripLock_);
+  Gdiplus::Rect all(0, 0, kStripColumns, 2);
+  Gdiplus::BitmapData data{};
+  if (stripImage->LockBits(&all, Gdiplus::ImageLockModeWrite, PixelFormat32bppARGB, &data) != Gdiplus::Ok) return;
+  for (int row = 0; row < 2; ++row) {
+    auto* line = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(data.Scan0) + row * data.Stride);
+    std::copy(columns.begin(), columns.end(), line);
+  }
+  stripImage->UnlockBits(&data);
+}
+
+LRESULT CALLBACK CCaptureWindow::StripProc(HWND strip, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                           DWORD_PTR data) {
+  auto* dialog = reinterpret_cast<CCaptureWindow*>(data);
+  switch (message) {
+    case WM_ERASEBKGND:
+      return dialog->OnStripErase(strip, reinterpret_cast<HDC>(wParam));
+    case WM_LBUTTONDOWN:
+      dialog->OnStripClick(strip, lParam);
+      return 0;
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(strip, &CCaptureWindow::StripProc, 0);
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(strip, message, wParam, lParam);
+}
+
+LRESULT CCaptureWindow::OnStripErase(HWND strip, HDC dc) {
+  RECT client{};
+  GetClientRect(strip, &client);
+  {
+    Gdiplus::Graphics graphics(dc);
+    graphics.Clear(Gdiplus::Color(kStripBlack));
+    graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+    std::lock_guard<std::mutex> lock(stripLock_);
+    graphics.DrawImage(stripImage.get(), Gdiplus::Rect(0, 0, client.right + 2, client.bottom * 2));
+  }
+  ValidateRect(strip, nullptr);
+  return TRUE;
+}
+
+void CCaptureWindow::OnStripClick(HWND strip, LPARAM lParam) {
+  if (WorkerRunning() || !ImageHoldsPackets()) return;
+  RECT client{};
+  GetClientRect(strip, &client);
+  const uint32_t x = LOWORD(lParam);
+  const int32_t packet = StripPacketAt(x, client.right);
+  TraceLog << "XPos: " << x << std::endl;
+  const int32_t set = altimeter.SetOfPacket(packet);
+  if (set != -1) selectedSet = set;
+  if (ValidSet()) {
+    for (int id : {IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_COMMENT}) EnableControl(id, true);
+    ShowCommentOf(selectedSet);
+  }
+  RedrawStripImage();
+  InvalidateRect(strip, nullptr, TRUE);
+}
+
+bool CCaptureWindow::ValidSet() const {
+  const int32_t set = selectedSet;
+  return set >= 0 && set < altimeter.CountDataSets();
+}
+
+bool CCaptureWindow::ImageHoldsPackets() const {
+  std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
+  return !altimeter.packets.empty();
+}
+
+void CCaptureWindow::ShowCommentOf(int32_t set) {
+  std::string comment;
+  {
+    std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
+    if (set < 0 || static_cast<size_t>(set) >= altimeter.comments.size()) return;
+    comment = altimeter.comments[static_cast<size_t>(set)];
+  }
+  SetDlgItemTextA(hwnd, IDC_DL_COMMENT, comment.c_str());
+}
+
+void CCaptureWindow::EnableControl(int id, bool enabled) { EnableWindow(GetDlgItem(hwnd, id), enabled ? TRUE : FALSE); }
+
+void CCaptureWindow::InvalidateStrip() { InvalidateRect(GetDlgItem(hwnd, IDC_DL_STRIP), nullptr, TRUE); }
+
+void CCaptureWindow::EmptyImage() {
+  {
+    std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
+    altimeter.packets.clear();
+  }
+  RedrawStripImage();
+  InvalidateStrip();
+}
+
+void CCaptureWindow::ResetLivePreview() {
+  std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
+  altimeter.livePreview.Reset();
+}

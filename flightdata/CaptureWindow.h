@@ -1,0 +1,78 @@
+// The "Download Data" dialog: downloads the flight memory, shows it as a strip
+// of data sets to pick from, saves sets with their comments (and a CSV beside
+// each), erases the device, and draws the flight live in the main window while
+// it arrives.
+#pragma once
+
+#include <windows.h>
+#include <gdiplus.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/DialogWindow.h"
+#include "flightdata/CaptureModel.h"
+#include "plot/LivePlotPace.h"
+
+class CCaptureWindow : public CStatusDialog, public PacketProgress {
+ public:
+  explicit CCaptureWindow(CAltimeter& altimeter = Altimeter());
+  ~CCaptureWindow() override;
+
+  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+  void RefreshConnectionLook(bool busy) override;
+  bool BeforeCloseWait() override;
+
+  // ReadFlightMemory's progress, on the download worker.
+  void OnPacketProgress(int packetIndex, bool partial, bool setStart) override;
+
+  // The workers.
+  void DownloadWorker();
+  void ClearWorker();
+
+  // Draws stripImage from the memory image and selectedSet (any thread).
+  void RedrawStripImage();
+
+  // 1520 x 2 ARGB, one column per packet of the flight memory.
+  std::unique_ptr<Gdiplus::Bitmap> stripImage;
+  std::atomic<int32_t> selectedSet{-1};
+
+ private:
+  enum class SaveOutcome { Saved, Cancelled, Failed };
+
+  void OnInitDialog();
+  void OnCommand(int id);
+  void OnReadData();
+  void OnClearDevice();
+  void OnSaveComment();
+  void OnSaveSelected();
+  void OnSaveAll();
+  INT_PTR OnClose();
+  SaveOutcome SaveSet(int32_t set);
+  bool ValidSet() const;
+  bool ImageHoldsPackets() const;
+  void ShowCommentOf(int32_t set);
+  void EnableControl(int id, bool enabled);
+  void InvalidateStrip();
+  void EmptyImage();
+  void ResetLivePreview();
+  // The preview into the main window, unless it shows these inputs already.
+  void PresentLivePreview();
+
+  static LRESULT CALLBACK StripProc(HWND strip, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                    DWORD_PTR data);
+  LRESULT OnStripErase(HWND strip, HDC dc);
+  void OnStripClick(HWND strip, LPARAM lParam);
+
+  // Serialises the strip image between the worker that redraws it and the
+  // dialog thread that paints it.
+  std::mutex stripLock_;
+  // "Live Update" as it was when the download started; the box is disabled
+  // until it ends, and the worker must not wait on the dialog thread to read it.
+  std::atomic<bool> liveUpdate_{false};
+  // Whether the worker was still running when this close attempt began.
+  bool workerRanAtClose_ = false;
+  LivePlotPace livePace_;
+};
