@@ -60,6 +60,8 @@ target_compile_definitions(ulk_tests PRIVATE
 add_dependencies(ulk_tests ulktool)
 
 file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+# The Windows benchmarks are built in the Windows tree.
+list(FILTER BENCH_SOURCES EXCLUDE REGEX "Win32\\.cpp$")
 find_package(benchmark QUIET)
 if(BENCH_SOURCES AND benchmark_FOUND)
   add_executable(ulk_bench ${BENCH_SOURCES})

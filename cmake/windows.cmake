@@ -43,3 +43,12 @@ endif()
 add_executable(ulkshot ${CMAKE_SOURCE_DIR}/tests/win32/tools/ScreenshotWin32.cpp)
 target_link_libraries(ulkshot PRIVATE gdiplus gdi32 user32)
 target_link_options(ulkshot PRIVATE ${WIN_LINK_OPTIONS} -municode)
+
+# Benchmarks of the Windows drawing, run under Wine (see README).
+file(GLOB WIN32_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*Win32.cpp)
+foreach(source ${WIN32_BENCH_SOURCES})
+  get_filename_component(name ${source} NAME_WE)
+  add_executable(${name} ${source})
+  target_link_libraries(${name} PRIVATE ulkwin32)
+  target_link_options(${name} PRIVATE ${WIN_LINK_OPTIONS})
+endforeach()

@@ -282,23 +282,24 @@ void CCaptureWindow::OnPacketProgress(int packetIndex, bool partial, bool setSta
     TraceLog << "Read Packet @ Address: " << packetIndex << std::endl;
     return;
   }
-  if (liveUpdate_) PresentLivePreview();
+  if (liveUpdate_) PresentLivePreview(livePace_, MainWindowHandle());
 }
 
-void CCaptureWindow::PresentLivePreview() {
+bool PresentLivePreview(LivePlotPace& pace, HWND mainWindow) {
   RECT client{};
-  GetClientRect(MainWindowHandle(), &client);
-  // Render and present as one step, so no other drawing comes between them.
+  GetClientRect(mainWindow, &client);
+  // Render and present as one step, so that no other drawing comes between them.
   std::unique_lock<std::recursive_mutex> hold = HoldBackBuffer();
-  LivePlotInputs inputs = TakeLivePlotInputs(altimeter, client.right, client.bottom, BackBufferWrites());
-  if (!livePace_.NeedsDrawing(inputs)) return;
+  LivePlotInputs inputs = TakeLivePlotInputs(Altimeter(), client.right, client.bottom, BackBufferWrites());
+  if (!pace.NeedsDrawing(inputs)) return false;
   RenderLivePlot();
   if (PresentPlot(client.right, client.bottom)) {
     inputs.surfaceWrites = BackBufferWrites();
-    livePace_.Shown(std::move(inputs));
+    pace.Shown(std::move(inputs));
   } else {
-    livePace_.Forget();
+    pace.Forget();
   }
+  return true;
 }
 
 void CCaptureWindow::ClearWorker() {

@@ -16,6 +16,12 @@
 #include "flightdata/CaptureModel.h"
 #include "plot/LivePlotPace.h"
 
+// One progress report's preview of the program's altimeter (the one the back
+// buffer draws): rendered and presented in the main window's client area as
+// one step, unless the window shows a preview of the same inputs already.
+// Answers whether it drew.
+bool PresentLivePreview(LivePlotPace& pace, HWND mainWindow);
+
 class CCaptureWindow : public CStatusDialog, public PacketProgress {
  public:
   explicit CCaptureWindow(CAltimeter& altimeter = Altimeter());
@@ -58,8 +64,6 @@ class CCaptureWindow : public CStatusDialog, public PacketProgress {
   void InvalidateStrip();
   void EmptyImage();
   void ResetLivePreview();
-  // The preview into the main window, unless it shows these inputs already.
-  void PresentLivePreview();
 
   static LRESULT CALLBACK StripProc(HWND strip, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                     DWORD_PTR data);

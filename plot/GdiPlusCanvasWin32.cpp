@@ -8,7 +8,8 @@ bool FillSurface(IDirectDrawSurface7* surface, uint32_t fill) {
   return SUCCEEDED(surface->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &effects));
 }
 
-GdiPlusCanvas::GdiPlusCanvas(IDirectDrawSurface7* surface, int width) : surface_(surface), width_(width) {}
+GdiPlusCanvas::GdiPlusCanvas(IDirectDrawSurface7* surface, int width, bool gdiLines)
+    : surface_(surface), width_(width), gdiLines_(gdiLines) {}
 
 GdiPlusCanvas::~GdiPlusCanvas() { ReleaseGraphics(); }
 
@@ -18,6 +19,11 @@ void GdiPlusCanvas::ReleaseGraphics() {
   brushes_.clear();
   pens_.clear();
   graphics_.reset();
+  if (gdiPen_) {
+    SelectObject(dc_, GetStockObject(BLACK_PEN));
+    DeleteObject(gdiPen_);
+    gdiPen_ = nullptr;
+  }
   if (dc_) surface_->ReleaseDC(dc_);
   dc_ = nullptr;
 }
@@ -27,17 +33,32 @@ bool GdiPlusCanvas::Clear(uint32_t fill) {
   // A surface whose context is out is locked: the fill must wait for it.
   ReleaseGraphics();
   dcFailed_ = false;
+  if (gdiLines_) {
+    HDC dc = Dc();
+    if (!dc) return true;
+    HBRUSH brush = CreateSolidBrush(RGB((fill >> 16) & 0xFF, (fill >> 8) & 0xFF, fill & 0xFF));
+    RECT all{0, 0, width_, GetDeviceCaps(dc, VERTRES)};
+    BITMAP bitmap{};
+    if (GetObjectW(GetCurrentObject(dc, OBJ_BITMAP), sizeof bitmap, &bitmap)) all = {0, 0, bitmap.bmWidth, bitmap.bmHeight};
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
+    return true;
+  }
   FillSurface(surface_, fill);
   return true;
 }
 
-Gdiplus::Graphics* GdiPlusCanvas::Graphics() {
-  if (graphics_ || dcFailed_ || !surface_) return graphics_.get();
+HDC GdiPlusCanvas::Dc() {
+  if (dc_ || dcFailed_ || !surface_) return dc_;
   if (FAILED(surface_->GetDC(&dc_))) {
     dc_ = nullptr;
     dcFailed_ = true;
-    return nullptr;
   }
+  return dc_;
+}
+
+Gdiplus::Graphics* GdiPlusCanvas::Graphics() {
+  if (graphics_ || !Dc()) return graphics_.get();
   graphics_ = std::make_unique<Gdiplus::Graphics>(dc_);
   if (graphics_->GetLastStatus() != Gdiplus::Ok) {
     ReleaseGraphics();
@@ -96,6 +117,24 @@ Gdiplus::Font* GdiPlusCanvas::FontFor(const PlotFont& font) {
 }
 
 void GdiPlusCanvas::DrawLine(const PlotPen& pen, PlotPoint from, PlotPoint to) {
+  if (gdiLines_) {
+    HDC dc = Dc();
+    if (!dc) return;
+    if (graphics_) graphics_->Flush(Gdiplus::FlushIntentionSync);
+    if (!gdiPen_ || gdiPenIs_.argb != pen.argb || gdiPenIs_.width != pen.width) {
+      LOGBRUSH brush{BS_SOLID, RGB((pen.argb >> 16) & 0xFF, (pen.argb >> 8) & 0xFF, pen.argb & 0xFF), 0};
+      HPEN made = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_FLAT | PS_JOIN_MITER,
+                               static_cast<DWORD>(pen.width + 0.5f), &brush, 0, nullptr);
+      if (!made) return;
+      SelectObject(dc, made);
+      if (gdiPen_) DeleteObject(gdiPen_);
+      gdiPen_ = made;
+      gdiPenIs_ = pen;
+    }
+    MoveToEx(dc, from.x, from.y, nullptr);
+    LineTo(dc, to.x, to.y);
+    return;
+  }
   Gdiplus::Graphics* graphics = Graphics();
   if (!graphics) return;
   graphics->DrawLine(PenFor(pen), from.x, from.y, to.x, to.y);

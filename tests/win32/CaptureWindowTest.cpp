@@ -1,0 +1,642 @@
+// The "Download Data" dialog on real windows, on the simulated flight
+// computer (virtual clock), with its message boxes and file dialogs answered
+// through their seams.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/DialogWindow.h"
+#include "app/MainWindow.h"
+#include "device/Altimeter.h"
+#include "flightdata/CaptureWindow.h"
+#include "plot/PlotSurfaces.h"
+#include "resources/resource.h"
+#include "simulator/SimHost.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+constexpr UINT kRunScript = WM_APP + 7;
+constexpr uint32_t kStripRed = 0xFF0000, kBlueA = 0x4020FF, kBlueB = 0x4060DF, kBlack = 0x000000;
+constexpr uint32_t kGrey = 0x808080, kLightBlue = 0xB4B4FF, kPlotRed = 0xFF0000, kPlotBlue = 0x0000FF;
+
+void Pump() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+// The download dialog with a script that runs once it is up, and a look at
+// each progress report on the worker.
+class CTestCapture : public CCaptureWindow {
+ public:
+  using CCaptureWindow::CCaptureWindow;
+
+  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == kRunScript) {
+      if (script) script(*this);
+      scriptRan = true;
+      return TRUE;
+    }
+    if (message == WM_DESTROY) boxAtEnd = BoxText();
+    const INT_PTR result = CCaptureWindow::HandleMessage(window, message, wParam, lParam);
+    if (message == WM_INITDIALOG) PostMessageW(window, kRunScript, 0, 0);
+    return result;
+  }
+  void OnPacketProgress(int packetIndex, bool partial, bool setStart) override {
+    CCaptureWindow::OnPacketProgress(packetIndex, partial, setStart);
+    if (onProgress) onProgress(*this, packetIndex, partial, setStart);
+  }
+
+  std::wstring BoxText() const {
+    HWND box = GetDlgItem(hwnd, IDC_STATUS_BOX);
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
+    return text;
+  }
+  bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(hwnd, id)) != FALSE; }
+  bool Layered() const { return (GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_LAYERED) != 0; }
+  void Click(int id) { SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+  void Check(int id) { CheckDlgButton(hwnd, id, BST_CHECKED); }
+  // Until the worker has ended and its last messages are handled.
+  void WaitForWorker() {
+    while (WorkerRunning()) {
+      MsgWaitForMultipleObjects(1, &workerThread, FALSE, 50, QS_ALLINPUT);
+      Pump();
+    }
+    Pump();
+  }
+  HWND Strip() const { return GetDlgItem(hwnd, IDC_DL_STRIP); }
+  int StripWidth() const {
+    RECT client;
+    GetClientRect(Strip(), &client);
+    return client.right;
+  }
+  // The x of a packet's column on the strip.
+  int XOf(int packet) const { return static_cast<int>(packet * ((StripWidth() + 2) / 1520.0f)); }
+  void ClickStrip(int x) { SendMessageW(Strip(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 4)); }
+  // The strip as its procedure paints it, read back along its middle row.
+  std::vector<uint32_t> StripRow() const {
+    RECT client;
+    GetClientRect(Strip(), &client);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    SendMessageW(Strip(), WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    GdiFlush();
+    const auto* pixels = static_cast<const uint32_t*>(bits);
+    std::vector<uint32_t> row(pixels + (client.bottom / 2) * client.right,
+                              pixels + (client.bottom / 2 + 1) * client.right);
+    for (uint32_t& p : row) p &= 0xFFFFFF;
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return row;
+  }
+
+  std::function<void(CTestCapture&)> script;
+  std::function<void(CTestCapture&, int, bool, bool)> onProgress;
+  bool scriptRan = false;
+  std::wstring boxAtEnd;
+};
+
+// The colours along a row, each run of equal pixels once.
+std::vector<uint32_t> Runs(const std::vector<uint32_t>& row) {
+  std::vector<uint32_t> runs;
+  for (uint32_t p : row)
+    if (runs.empty() || runs.back() != p) runs.push_back(p);
+  return runs;
+}
+
+std::string ReadAll(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+struct Asked {
+  UINT id;
+  UINT style;
+};
+
+struct FileRequest {
+  std::wstring title, filter, extension, initialName;
+  DWORD flags;
+  DWORD length;
+  HWND owner;
+};
+
+class CaptureWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(gdiplus_.Started());
+    ASSERT_TRUE(RegisterDialogClass(GetModuleHandleW(nullptr)));
+    CAltimeter& a = Altimeter();
+    a.Close();
+    a.packets.clear();
+    a.flight = FlightData();
+    a.comments.clear();
+    a.livePreview.Reset();
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    folder_ = std::wstring(dir) + L"ulk-capture-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    SetMessageSeam([this](HWND, UINT id, const std::wstring&, UINT style) {
+      asked.push_back({id, style});
+      return answer;
+    });
+    SetFileDialogSeam([this](OPENFILENAMEW& request, bool save) {
+      EXPECT_TRUE(save);
+      FileRequest r{request.lpstrTitle ? request.lpstrTitle : L"", L"", request.lpstrDefExt ? request.lpstrDefExt : L"",
+                    request.lpstrFile ? request.lpstrFile : L"", request.Flags, request.nMaxFile, request.hwndOwner};
+      for (const wchar_t* f = request.lpstrFilter; f && *f; f += wcslen(f) + 1) r.filter += std::wstring(f) + L"|";
+      requests.push_back(r);
+      if (answers.empty() || answers.front().empty()) {
+        if (!answers.empty()) answers.pop_front();
+        return false;
+      }
+      wcsncpy(request.lpstrFile, answers.front().c_str(), request.nMaxFile - 1);
+      answers.pop_front();
+      return true;
+    });
+  }
+  void TearDown() override {
+    Altimeter().Close();
+    InstallHidHost(nullptr);
+    SetMessageSeam(nullptr);
+    SetFileDialogSeam(nullptr);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+  }
+
+  void UseScenario(const std::string& words) {
+    std::string error;
+    host = MakeSimHost(words.empty() ? "clock=virtual" : words + ",clock=virtual", error);
+    ASSERT_TRUE(host) << error;
+    InstallHidHost(host);
+  }
+  // The device's flight memory read into the program's image, without the dialog.
+  void DownloadBeforehand() {
+    CAltimeter& a = Altimeter();
+    ASSERT_EQ(a.Connect(nullptr, false), Connected);
+    ASSERT_EQ(a.ReadFlightMemory(nullptr), Ok);
+    a.Close();
+  }
+  // Runs the dialog modally; it must open, run its script and end normally.
+  void Run(CTestCapture& dialog, HWND owner = nullptr) {
+    EXPECT_EQ(RunDialog(dialog, owner), 0);
+    EXPECT_TRUE(dialog.scriptRan) << "the dialog never opened";
+  }
+  // The packets of the image as the device holds them.
+  void ExpectPacketsAsOnTheDevice(size_t count) {
+    CAltimeter& a = Altimeter();
+    ASSERT_EQ(a.packets.size(), count);
+    const std::vector<uint8_t>& flash = host->devices.at(0)->flash;
+    for (size_t i = 0; i < count; ++i) {
+      auto bytes = a.packets[i].ToBytes();
+      ASSERT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin() + static_cast<ptrdiff_t>(i * 64)))
+          << "packet " << i;
+    }
+  }
+  // How many packets the device has recorded (up to the first erased one).
+  size_t RecordedPackets() {
+    const std::vector<uint8_t>& flash = host->devices.at(0)->flash;
+    size_t n = 0;
+    while (n * 64 < flash.size() && flash[n * 64] != 0xFF) ++n;
+    return n;
+  }
+  std::wstring File(const wchar_t* name) const { return folder_ + name; }
+
+  CGdiPlusSession gdiplus_;
+  std::shared_ptr<SimHost> host;
+  std::wstring folder_;
+  std::vector<Asked> asked;
+  std::vector<FileRequest> requests;
+  std::deque<std::wstring> answers;  // an empty one cancels
+  int answer = IDYES;
+};
+
+TEST_F(CaptureWindow, AfterALoadedFileTheSetIsRedAtTheLeftAndSaveAllAsksOnceWithItsTitle) {
+  UseScenario("empty");
+  CAltimeter& a = Altimeter();
+  ASSERT_TRUE(a.LoadDataSet(std::wstring(L"" ULK_SOURCE_DIR) + L"/tests/fixtures/small-flight.ulk"));
+  a.SelectPlotSet(0);
+  const std::wstring saved = File(L"loaded.ulk");
+  DeleteFileW(saved.c_str());
+  answers = {saved};
+  {
+  CTestCapture dialog;
+  EXPECT_EQ(dialog.selectedSet, 0);
+  dialog.script = [&](CTestCapture& d) {
+    std::vector<uint32_t> row = d.StripRow();
+    ASSERT_FALSE(row.empty());
+    EXPECT_EQ(row.front(), kStripRed);
+    EXPECT_EQ(row.back(), kBlack);
+    EXPECT_EQ(Runs(row), (std::vector<uint32_t>{kStripRed, kBlack}));
+    // Idle with data and the set valid; the device is connected.
+    for (int id : {IDC_DL_READ_DATA, IDC_DL_CLEAR_DEVICE, IDC_DL_LIVE_UPDATE, IDC_CLOSE, IDC_DL_SAVE_SELECTED,
+                   IDC_DL_SAVE_COMMENT, IDC_DL_COMMENT, IDC_DL_SAVE_ALL, IDC_DL_GENERATE_CSV})
+      EXPECT_TRUE(d.Enabled(id)) << id;
+    d.Click(IDC_DL_SAVE_ALL);
+    d.Click(IDC_CLOSE);
+  };
+  Run(dialog);
+  }
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].title, L"Save data set 1");
+  EXPECT_EQ(requests[0].filter, L"ULK USB Data|*.ulk|");
+  EXPECT_EQ(requests[0].extension, L"ulk");
+  EXPECT_EQ(requests[0].flags, static_cast<DWORD>(OFN_EXPLORER | OFN_OVERWRITEPROMPT));
+  EXPECT_EQ(requests[0].length, 2048u);
+  EXPECT_EQ(requests[0].initialName, L"");
+  EXPECT_NE(requests[0].owner, nullptr);
+  EXPECT_EQ(ReadAll(saved), ReadAll(std::wstring(L"" ULK_SOURCE_DIR) + L"/tests/fixtures/small-flight.ulk"));
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_SETS_SAVED));
+  EXPECT_EQ(asked[0].style, static_cast<UINT>(MB_ICONINFORMATION));
+  EXPECT_FALSE(a.IsOpen());  // the dialog closes the channel as it goes
+}
+
+TEST_F(CaptureWindow, DownloadsEveryPacketWithItsLinesThenTheStripPicksASet) {
+  UseScenario("");
+  const size_t recorded = RecordedPackets();
+  ASSERT_GT(recorded, 30u);
+  std::vector<bool> busyLook;  // every control disabled during the download
+  CTestCapture dialog;
+  dialog.onProgress = [&](CTestCapture& d, int, bool partial, bool) {
+    if (partial) return;
+    bool allDisabled = true;
+    for (int id : {IDC_DL_READ_DATA, IDC_DL_CLEAR_DEVICE, IDC_DL_LIVE_UPDATE, IDC_CLOSE, IDC_DL_SAVE_SELECTED,
+                   IDC_DL_SAVE_COMMENT, IDC_DL_COMMENT, IDC_DL_SAVE_ALL})
+      allDisabled = allDisabled && !d.Enabled(id);
+    busyLook.push_back(allDisabled);
+  };
+  std::wstring box;
+  dialog.script = [&](CTestCapture& d) {
+    // Idle without data, connected.
+    EXPECT_TRUE(d.Enabled(IDC_DL_READ_DATA));
+    EXPECT_TRUE(d.Enabled(IDC_DL_CLEAR_DEVICE));
+    for (int id : {IDC_CLOSE, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_COMMENT, IDC_DL_SAVE_ALL})
+      EXPECT_FALSE(d.Enabled(id)) << id;
+    EXPECT_EQ(Runs(d.StripRow()), std::vector<uint32_t>{kBlack});
+    const std::wstring before = d.BoxText();
+
+    d.Click(IDC_DL_READ_DATA);
+    d.WaitForWorker();
+    box = d.BoxText().substr(before.size());
+    ExpectPacketsAsOnTheDevice(recorded);
+
+    // Idle with data, no set selected yet: three sets in the two blues.
+    EXPECT_EQ(d.selectedSet, -1);
+    EXPECT_TRUE(d.Enabled(IDC_DL_SAVE_ALL));
+    EXPECT_TRUE(d.Enabled(IDC_CLOSE));
+    EXPECT_FALSE(d.Enabled(IDC_DL_SAVE_SELECTED));
+    EXPECT_EQ(Runs(d.StripRow()), (std::vector<uint32_t>{kBlueA, kBlueB, kBlueA, kBlack}));
+
+    // x = 0 selects the set of packet 0; right of the last packet keeps the selection.
+    d.ClickStrip(0);
+    EXPECT_EQ(d.selectedSet, 0);
+    EXPECT_EQ(Runs(d.StripRow()), (std::vector<uint32_t>{kStripRed, kBlueB, kBlueA, kBlack}));
+    d.ClickStrip(d.StripWidth() - 2);
+    EXPECT_EQ(d.selectedSet, 0);
+    const int32_t middleOfSecond = (Altimeter().FirstPacketOfSet(1) + Altimeter().FirstPacketOfSet(2)) / 2;
+    d.ClickStrip(d.XOf(middleOfSecond));
+    EXPECT_EQ(d.selectedSet, 1);
+    EXPECT_EQ(Runs(d.StripRow()), (std::vector<uint32_t>{kBlueA, kStripRed, kBlueA, kBlack}));
+    for (int id : {IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_COMMENT}) EXPECT_TRUE(d.Enabled(id)) << id;
+
+    SetDlgItemTextA(d.hwnd, IDC_DL_COMMENT, "Second flight, windy");
+    d.Click(IDC_DL_SAVE_COMMENT);
+    d.Click(IDC_CLOSE);
+  };
+  Run(dialog);
+  EXPECT_EQ(dialog.selectedSet, 1);
+  ASSERT_EQ(Altimeter().comments.size(), 3u);
+  EXPECT_EQ(Altimeter().comments[1], "Second flight, windy");
+  EXPECT_FALSE(busyLook.empty());
+  EXPECT_EQ(std::count(busyLook.begin(), busyLook.end(), false), 0);
+
+  std::wstring expected =
+      L"Attempting to connect to device.\r\nAltimeter found! Reading settings...\r\nSettings read successfully.\r\n"
+      L"Reading data...\r\n";
+  for (size_t i = 0; i < recorded; ++i) expected += L"Packet Read: " + std::to_wstring(i) + L"\r\n";
+  expected += L"Data read successfully.\r\nPackets Read: " + std::to_wstring(recorded) + L"\r\n";
+  EXPECT_EQ(box, expected);
+}
+
+TEST_F(CaptureWindow, SavesWithTheCsvBesideAndStopsAtACancelOrAFailure) {
+  UseScenario("");
+  DownloadBeforehand();
+  const std::wstring set1 = File(L"set1.ulk"), set2 = File(L"set2.ulk"), upper = File(L"Flight.ULK");
+  const std::wstring lower = File(L"flight.ulk"), blocked = File(L"blocked.ulk"), blockedCsv = File(L"blocked.csv");
+  for (const std::wstring& f : {set1, set2, upper, File(L"Flight.csv"), lower, File(L"flight.csv"), blocked})
+    DeleteFileW(f.c_str());
+  CreateDirectoryW(blockedCsv.c_str(), nullptr);  // a CSV that cannot be written
+
+  CTestCapture dialog;
+  dialog.script = [&](CTestCapture& d) {
+    // Save All with the second of three dialogs cancelled: set 1's file only, no message.
+    answers = {set1, L"", set2};
+    d.Click(IDC_DL_SAVE_ALL);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].title, L"Save data set 1");
+    EXPECT_EQ(requests[1].title, L"Save data set 2");
+    EXPECT_EQ(requests[1].initialName, L"");
+    EXPECT_TRUE(Exists(set1));
+    EXPECT_FALSE(Exists(set2));
+    EXPECT_TRUE(asked.empty());
+
+    // Save Selected with the CSV beside it, whatever the case of the extension.
+    d.ClickStrip(0);
+    d.Check(IDC_DL_GENERATE_CSV);
+    for (const std::wstring& name : {upper, lower}) {
+      answers = {name};
+      d.Click(IDC_DL_SAVE_SELECTED);
+      ASSERT_FALSE(asked.empty());
+      EXPECT_EQ(asked.back().id, static_cast<UINT>(IDS_SETS_SAVED));
+    }
+    EXPECT_EQ(ReadAll(upper).substr(0, 4), ReadAll(set1).substr(0, 4));
+    EXPECT_EQ(ReadAll(upper), ReadAll(set1));  // not overwritten by its CSV
+    EXPECT_EQ(ReadAll(lower), ReadAll(set1));
+    const std::string csv = ReadAll(File(L"flight.csv"));
+    EXPECT_GT(csv.size(), 100u);
+    EXPECT_EQ(ReadAll(File(L"Flight.csv")), csv);
+
+    // A data set file that cannot be created: message 104, nothing written.
+    asked.clear();
+    answers = {File(L"no-such-folder\\x.ulk")};
+    d.Click(IDC_DL_SAVE_SELECTED);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_SAVE_FAILED));
+    EXPECT_EQ(asked[0].style, static_cast<UINT>(MB_ICONERROR));
+    // A CSV that cannot be written: message 106, the data set file stays; Save All stops there.
+    asked.clear();
+    requests.clear();
+    answers = {blocked, set2, File(L"never.ulk")};
+    d.Click(IDC_DL_SAVE_ALL);
+    EXPECT_EQ(requests.size(), 1u);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_CSV_SAVE_FAILED));
+    EXPECT_EQ(ReadAll(blocked), ReadAll(set1));
+    d.Click(IDC_CLOSE);
+  };
+  Run(dialog);
+  RemoveDirectoryW(blockedCsv.c_str());
+}
+
+TEST_F(CaptureWindow, ClosingDuringADownloadCancelsItAndTheMainWindowThenDrawsNothing) {
+  UseScenario("");
+  SetMessageSeam([](HWND, UINT, const std::wstring&, UINT) { return IDYES; });
+  CProgram program(GetModuleHandleW(nullptr));
+  ASSERT_TRUE(program.Start(L""));
+  TraceCapture trace;
+  int32_t selected;
+  {
+    CTestCapture dialog;
+    dialog.onProgress = [](CTestCapture& d, int packet, bool partial, bool) {
+      if (packet == 40 && !partial) PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+    };
+    dialog.script = [](CTestCapture& d) {
+      d.Check(IDC_DL_LIVE_UPDATE);
+      d.Click(IDC_DL_READ_DATA);
+    };
+    Run(dialog, MainWindowHandle());
+    EXPECT_EQ(dialog.boxAtEnd.substr(dialog.boxAtEnd.size() - 22), L"Failed to read data.\r\n");
+    selected = dialog.selectedSet;
+  }
+  EXPECT_TRUE(trace.Has("Canceled IO."));
+  EXPECT_TRUE(Altimeter().packets.empty());
+  EXPECT_TRUE(Altimeter().flight.altitudeMsl.empty());
+  EXPECT_TRUE(Altimeter().livePreview.altitude.empty());
+  ShowDownloadedSet(selected);
+  EXPECT_TRUE(trace.Has("Selected Set: -1"));
+  std::vector<uint32_t> pixels;
+  int width = 0, height = 0;
+  ASSERT_TRUE(ReadBackBuffer(pixels, width, height));
+  EXPECT_EQ(std::count(pixels.begin(), pixels.end(), kLightBlue), static_cast<ptrdiff_t>(pixels.size()));
+}
+
+TEST_F(CaptureWindow, AnErasedDeviceReadsNoPacketAndNoSetCanBeSelected) {
+  UseScenario("empty");
+  Altimeter().livePreview.AddSample(13200);
+  CTestCapture dialog;
+  dialog.script = [](CTestCapture& d) {
+    d.Click(IDC_DL_READ_DATA);
+    d.WaitForWorker();
+    EXPECT_NE(d.BoxText().find(L"Data read successfully.\r\nPackets Read: 0\r\n"), std::wstring::npos);
+    d.ClickStrip(0);
+    EXPECT_EQ(d.selectedSet, -1);
+    for (int id : {IDC_CLOSE, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL}) EXPECT_FALSE(d.Enabled(id));
+    EXPECT_TRUE(d.Enabled(IDC_DL_READ_DATA));
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  Run(dialog);
+  EXPECT_TRUE(Altimeter().livePreview.altitude.empty());
+}
+
+TEST_F(CaptureWindow, ClearDeviceAsksFirstThenEmptiesTheStripButKeepsThePlottedSeries) {
+  UseScenario("");
+  DownloadBeforehand();
+  Altimeter().SelectPlotSet(0);
+  const size_t series = Altimeter().flight.altitudeMsl.size();
+  ASSERT_GT(series, 0u);
+  CTestCapture dialog;
+  dialog.script = [&](CTestCapture& d) {
+    answer = IDNO;
+    d.Click(IDC_DL_CLEAR_DEVICE);
+    EXPECT_FALSE(d.WorkerRunning());
+    EXPECT_FALSE(Altimeter().packets.empty());
+    answer = IDYES;
+    d.Click(IDC_DL_CLEAR_DEVICE);
+    // Clearing: these stay disabled until the worker ends.
+    for (int id : {IDC_DL_READ_DATA, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL})
+      EXPECT_FALSE(d.Enabled(id)) << id;
+    d.WaitForWorker();
+    EXPECT_NE(d.BoxText().find(L"Clearing data... please wait a few seconds.\r\nData cleared successfully.\r\n"),
+              std::wstring::npos);
+    EXPECT_EQ(Runs(d.StripRow()), std::vector<uint32_t>{kBlack});
+    EXPECT_TRUE(d.Enabled(IDC_DL_READ_DATA));
+    EXPECT_FALSE(d.Enabled(IDC_DL_SAVE_ALL));
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  Run(dialog);
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_ARE_YOU_SURE));
+  EXPECT_EQ(asked[0].style, static_cast<UINT>(MB_YESNO | MB_ICONWARNING));
+  EXPECT_TRUE(Altimeter().packets.empty());
+  EXPECT_EQ(Altimeter().flight.altitudeMsl.size(), series);
+  EXPECT_EQ(host->devices.at(0)->flash.at(0), 0xFF);
+}
+
+// A time-out, a removal mid-packet and a premature end keep the packets read so far.
+TEST_F(CaptureWindow, AFailedDownloadKeepsThePacketsCompletedSoFar) {
+  enum Fault { TimeOut, Removal, PrematureEnd };
+  for (Fault fault : {TimeOut, Removal, PrematureEnd}) {
+    SCOPED_TRACE(fault);
+    UseScenario("");
+    CTestCapture dialog;
+    dialog.script = [&](CTestCapture& d) {
+      SimFlightComputer& device = *host->devices.at(0);
+      // Some way into the sixth packet (35 replies a packet after the settings).
+      const int at = device.repliesSent + 200;
+      if (fault == TimeOut) device.faults.noReplyAt = at;
+      if (fault == Removal) device.faults.removeAt = at;
+      if (fault == PrematureEnd) device.faults.prematureCompletionAt = at;
+      d.Click(IDC_DL_READ_DATA);
+      d.WaitForWorker();
+      EXPECT_NE(d.BoxText().find(L"Failed to read data.\r\n"), std::wstring::npos);
+      if (fault != Removal) {
+        EXPECT_TRUE(d.Enabled(IDC_DL_READ_DATA));
+      }
+      PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+    };
+    Run(dialog);
+    const size_t kept = Altimeter().packets.size();
+    EXPECT_GE(kept, 3u);
+    EXPECT_LE(kept, 6u);
+    ExpectPacketsAsOnTheDevice(kept);
+    InstallHidHost(nullptr);
+  }
+}
+
+// Commands and device changes that arrive during a download start nothing.
+TEST_F(CaptureWindow, NoSecondWorkerOrReconnectStartsDuringADownload) {
+  UseScenario("");
+  const size_t recorded = RecordedPackets();
+  TraceCapture trace;
+  CTestCapture dialog;
+  dialog.onProgress = [](CTestCapture& d, int packet, bool partial, bool) {
+    if (packet != 5 || partial) return;
+    for (int id : {IDC_DL_READ_DATA, IDC_DL_CLEAR_DEVICE, IDC_DL_SAVE_ALL, IDC_DL_SAVE_SELECTED})
+      PostMessageW(d.hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+    PostMessageW(d.Strip(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(0, 4));
+    PostMessageW(d.hwnd, WM_DEVICECHANGE, 0x8000 /* DBT_DEVICEARRIVAL */, 0);
+    Sleep(300);  // the dialog thread handles them meanwhile
+  };
+  dialog.script = [&](CTestCapture& d) {
+    const std::wstring before = d.BoxText();
+    d.Click(IDC_DL_READ_DATA);
+    d.WaitForWorker();
+    const std::wstring box = d.BoxText().substr(before.size());
+    size_t attempts = 0;
+    for (size_t at = box.find(L"Attempting to connect"); at != std::wstring::npos;
+         at = box.find(L"Attempting to connect", at + 1))
+      ++attempts;
+    EXPECT_EQ(attempts, 1u);
+    EXPECT_NE(box.find(L"Packets Read: " + std::to_wstring(recorded)), std::wstring::npos);
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  Run(dialog);
+  ExpectPacketsAsOnTheDevice(recorded);
+  EXPECT_EQ(dialog.selectedSet, -1);  // the click was ignored
+  EXPECT_TRUE(asked.empty());         // no "Are you sure?" for a Clear Device
+  EXPECT_TRUE(requests.empty());      // no save dialog
+}
+
+// With Live Update the main window shows the preview during the download: grey
+// ground, the red curve, the blue ground line; the dialog is translucent. The
+// preview is drawn once a packet, not once a report, and the screen is the
+// same either way. After the dialog the chosen set's plot returns.
+TEST_F(CaptureWindow, LiveUpdateDrawsTheFlightBehindATranslucentDialogAndTheSetReturnsAfter) {
+  UseScenario("");
+  const size_t recorded = RecordedPackets();
+  SetMessageSeam([](HWND, UINT, const std::wstring&, UINT) { return IDYES; });
+  CProgram program(GetModuleHandleW(nullptr));
+  ASSERT_TRUE(program.Start(L""));
+  int32_t selected;
+  size_t reports = 0, layered = 0, checked = 0;
+  uint64_t writesBefore = 0, writesAfter = 0;
+  {
+    CTestCapture dialog;
+    dialog.onProgress = [&](CTestCapture& d, int packet, bool partial, bool setStart) {
+      if (!partial || setStart) return;
+      ++reports;
+      layered += d.Layered();
+      if (packet != 30) return;
+      std::vector<uint32_t> shown, fresh;
+      int width = 0, height = 0;
+      ASSERT_TRUE(ReadBackBuffer(shown, width, height));
+      if (checked++ == 0) {
+        EXPECT_GT(std::count(shown.begin(), shown.end(), kGrey), static_cast<ptrdiff_t>(shown.size() * 8 / 10));
+        EXPECT_GT(std::count(shown.begin(), shown.end(), kPlotRed), width);
+        EXPECT_GT(std::count(shown.begin(), shown.end(), kPlotBlue), width);
+      }
+      RenderLivePlot();
+      ASSERT_TRUE(ReadBackBuffer(fresh, width, height));
+      EXPECT_TRUE(shown == fresh) << "a skipped preview differs from a drawn one";
+    };
+    dialog.script = [&](CTestCapture& d) {
+      d.Check(IDC_DL_LIVE_UPDATE);
+      writesBefore = BackBufferWrites();
+      d.Click(IDC_DL_READ_DATA);
+      d.WaitForWorker();
+      writesAfter = BackBufferWrites();
+      EXPECT_FALSE(d.Layered());
+      d.ClickStrip(d.XOf(Altimeter().FirstPacketOfSet(2) + 3));
+      d.Click(IDC_CLOSE);
+    };
+    Run(dialog, MainWindowHandle());
+    selected = dialog.selectedSet;
+  }
+  ExpectPacketsAsOnTheDevice(recorded);
+  EXPECT_EQ(checked, 7u);
+  EXPECT_EQ(layered, reports);
+  EXPECT_GT(reports, 6 * recorded);
+  // One drawing a packet (the erased one that ends the memory too), plus the
+  // test's own at packet 30 and the drawing again that each of those forces.
+  EXPECT_LE(writesAfter - writesBefore, recorded + 1 + 2 * checked);
+  EXPECT_GE(writesAfter - writesBefore, recorded / 2);
+
+  EXPECT_EQ(selected, 2);
+  ShowDownloadedSet(selected);
+  EXPECT_EQ(Altimeter().flight.selectedSet, 2);
+  std::vector<uint32_t> pixels;
+  int width = 0, height = 0;
+  ASSERT_TRUE(ReadBackBuffer(pixels, width, height));
+  EXPECT_GT(std::count(pixels.begin(), pixels.end(), kLightBlue), static_cast<ptrdiff_t>(pixels.size() * 7 / 10));
+  EXPECT_GT(std::count(pixels.begin(), pixels.end(), kPlotRed), width / 2);
+  EXPECT_EQ(std::count(pixels.begin(), pixels.end(), kGrey), 0);
+}
+
+// Tools > Download Data... opens the dialog; afterwards the main window shows
+// the set it left selected (set 0 for none).
+TEST_F(CaptureWindow, TheMenuCommandOpensTheDialogAndShowsItsSetAfter) {
+  UseScenario("");
+  SetMessageSeam([](HWND, UINT, const std::wstring&, UINT) { return IDYES; });
+  CProgram program(GetModuleHandleW(nullptr));
+  ASSERT_TRUE(program.Start(L""));
+  TraceCapture trace;
+  static bool seen;
+  seen = false;
+  // The dialog runs modally inside the command: a thread timer finds and closes it.
+  UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+    HWND dialog = FindWindowW(L"DialogClass", L"Download Data");
+    if (!dialog || seen) return;
+    seen = true;
+    PostMessageW(dialog, WM_CLOSE, 0, 0);
+  });
+  SendMessageW(MainWindowHandle(), WM_COMMAND, ID_TOOLS_DOWNLOAD_DATA, 0);
+  KillTimer(nullptr, timer);
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(trace.Has("Selected Set: -1"));
+  EXPECT_TRUE(trace.Has("DESTRUCT"));
+  EXPECT_EQ(Altimeter().flight.selectedSet, 0);
+  EXPECT_FALSE(Altimeter().IsOpen());
+}
+
+}  // namespace
