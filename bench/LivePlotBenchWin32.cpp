@@ -65,8 +65,8 @@ int main() {
   windowClass.hInstance = instance;
   windowClass.lpszClassName = L"UlkLivePlotBench";
   RegisterClassW(&windowClass);
-  HWND window = CreateWindowExW(0, L"UlkLivePlotBench", L"bench", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight,
-                                nullptr, nullptr, instance, nullptr);
+  HWND window = CreateWindowExW(0, L"UlkLivePlotBench", L"bench", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight, nullptr,
+                                nullptr, instance, nullptr);
   if (!window) return 1;
   SetBackBufferSize(kWidth, kHeight);
   if (!CreateSurfaces(window, true)) return 1;
@@ -105,6 +105,20 @@ int main() {
     firstReport.push_back(first);
     if (drawn != 1) std::printf("packet %d drew %d times\n", p, drawn);
   }
+  // The drawing as the worker meets it: right after the last present.
+  std::vector<double> renderAfterPresent, renderAgain;
+  for (int p = 0; p < 10; ++p) {
+    PresentPlot(kWidth, kHeight);
+    double t0 = NowMs();
+    RenderLivePlot();
+    double t1 = NowMs();
+    RenderLivePlot();
+    double t2 = NowMs();
+    renderAfterPresent.push_back(t1 - t0);
+    renderAgain.push_back(t2 - t1);
+  }
+  std::printf("  RenderLivePlot after a present %8.3f ms, again at once %8.3f ms\n", Median(renderAfterPresent),
+              Median(renderAgain));
   std::printf("live plot at %d samples on %d x %d (median of %d packets)\n", kSamples, kWidth, kHeight, kPackets);
   std::printf("  fill back buffer          %8.3f ms\n", Median(clear));
   std::printf("  RenderLivePlot            %8.3f ms\n", Median(render));

@@ -29,7 +29,8 @@ int32_t StripPacketAt(uint32_t x, int32_t clientWidth) {
 std::wstring CsvPathBeside(const std::wstring& dataSetPath) {
   static const std::wstring kExtension = L".ulk";
   const size_t name = dataSetPath.find_last_of(L"\\/");
-  const size_t dot = dataSetPath.size() >= kExtension.size() ? dataSetPath.size() - kExtension.size() : std::wstring::npos;
+  const size_t dot =
+      dataSetPath.size() >= kExtension.size() ? dataSetPath.size() - kExtension.size() : std::wstring::npos;
   bool ulk = dot != std::wstring::npos && (name == std::wstring::npos || dot > name);
   for (size_t i = 0; ulk && i < kExtension.size(); ++i)
     ulk = std::towlower(static_cast<wint_t>(dataSetPath[dot + i])) == static_cast<wint_t>(kExtension[i]);

@@ -170,7 +170,8 @@ void CCaptureWindow::OnReadData() {
 void CCaptureWindow::OnClearDevice() {
   if (WorkerRunning()) return;
   if (ShowMessage(hwnd, IDS_ARE_YOU_SURE, MB_YESNO | MB_ICONWARNING) == IDNO) return;
-  for (int id : {IDC_DL_READ_DATA, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL}) EnableControl(id, false);
+  for (int id : {IDC_DL_READ_DATA, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL})
+    EnableControl(id, false);
   if (!StartWorker(&CCaptureWindow::ClearWorker)) RefreshConnectionLook(WorkerRunning());
 }
 
@@ -214,8 +215,7 @@ CCaptureWindow::SaveOutcome CCaptureWindow::SaveSet(int32_t set) {
     ShowMessage(hwnd, IDS_SAVE_FAILED, MB_ICONERROR);
     return SaveOutcome::Failed;
   }
-  if (IsDlgButtonChecked(hwnd, IDC_DL_GENERATE_CSV) == BST_CHECKED &&
-      !altimeter.WriteCsv(set, CsvPathBeside(name))) {
+  if (IsDlgButtonChecked(hwnd, IDC_DL_GENERATE_CSV) == BST_CHECKED && !altimeter.WriteCsv(set, CsvPathBeside(name))) {
     ShowMessage(hwnd, IDS_CSV_SAVE_FAILED, MB_ICONERROR);
     return SaveOutcome::Failed;
   }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+// windows.h first: GDI+ needs its types.
 #include <gdiplus.h>
 
 #include <atomic>

@@ -16,9 +16,9 @@ struct LivePlotInputs {
   std::array<int32_t, 4> bounds{};
   float timeOfMax = 0.0f;
   float maxAltitude = 0.0f;
-  int32_t frameWidth = 0;   // the mapping's size (PlotFrame width and height)
+  int32_t frameWidth = 0;  // the mapping's size (PlotFrame width and height)
   int32_t frameHeight = 0;
-  int clientWidth = 0;      // where it is presented
+  int clientWidth = 0;  // where it is presented
   int clientHeight = 0;
   uint64_t surfaceWrites = 0;  // what the back buffer holds (its write count)
   bool operator==(const LivePlotInputs&) const = default;

@@ -53,11 +53,11 @@ TEST(CaptureStrip, ClicksScaleToTheImageAndRoundToTheNearestPacket) {
     int32_t packet;
   };
   const Case cases[] = {
-      {0, 450, 0},        // the left edge is packet 0
-      {1, 450, 3},        // 1 / 0.29737 = 3.36, + 0.5 truncated
-      {449, 450, 1510},   // 1509.9 + 0.5
-      {3, 758, 6},        // scale 0.5: 6 + 0.5 truncates to 6
-      {10, 1518, 10},     // one pixel a packet
+      {0, 450, 0},           // the left edge is packet 0
+      {1, 450, 3},           // 1 / 0.29737 = 3.36, + 0.5 truncated
+      {449, 450, 1510},      // 1509.9 + 0.5
+      {3, 758, 6},           // scale 0.5: 6 + 0.5 truncates to 6
+      {10, 1518, 10},        // one pixel a packet
       {65535, 450, 220383},  // far right of any image
   };
   for (const Case& c : cases) EXPECT_EQ(StripPacketAt(c.x, c.clientWidth), c.packet) << c.x << " at " << c.clientWidth;
@@ -89,8 +89,18 @@ TEST(CaptureLookTable, EachStateEnablesItsControls) {
     CaptureLook look;  // read, clear, live, select&close, save selected, save comment, comment, save all
   };
   const Case cases[] = {
-      {"idle without data, connected", false, true, false, false, {true, true, true, false, false, false, false, false}},
-      {"idle without data, no device", false, false, false, false, {false, false, true, false, false, false, false, false}},
+      {"idle without data, connected",
+       false,
+       true,
+       false,
+       false,
+       {true, true, true, false, false, false, false, false}},
+      {"idle without data, no device",
+       false,
+       false,
+       false,
+       false,
+       {false, false, true, false, false, false, false, false}},
       {"downloading", true, true, true, true, {false, false, false, false, false, false, false, false}},
       {"idle with data, no set", false, true, true, false, {true, true, true, true, false, false, false, true}},
       {"idle with data and a set", false, true, true, true, {true, true, true, true, true, true, true, true}},

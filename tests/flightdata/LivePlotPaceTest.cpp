@@ -43,13 +43,26 @@ TEST(LivePlotPace, OnlyAChangedInputDrawsThePreviewAgain) {
          i.altitude[0] += 1;
          return i;
        }},
-      {"the bounds", [&] { LivePlotInputs i = take(); i.bounds[2] += 5; return i; }},
-      {"the maximum", [&] { LivePlotInputs i = take(); i.maxAltitude += 1; return i; }},
-      {"the frame's size", [&] { LivePlotInputs i = take(); i.frameHeight -= 1; return i; }},
-      {"the client size",
-       [&] { return TakeLivePlotInputs(altimeter, 1024, 768, 7); }},
-      {"another drawing in the back buffer",
-       [&] { return TakeLivePlotInputs(altimeter, 1280, 1024, 8); }},
+      {"the bounds",
+       [&] {
+         LivePlotInputs i = take();
+         i.bounds[2] += 5;
+         return i;
+       }},
+      {"the maximum",
+       [&] {
+         LivePlotInputs i = take();
+         i.maxAltitude += 1;
+         return i;
+       }},
+      {"the frame's size",
+       [&] {
+         LivePlotInputs i = take();
+         i.frameHeight -= 1;
+         return i;
+       }},
+      {"the client size", [&] { return TakeLivePlotInputs(altimeter, 1024, 768, 7); }},
+      {"another drawing in the back buffer", [&] { return TakeLivePlotInputs(altimeter, 1280, 1024, 8); }},
   };
   for (const auto& [what, changed] : changes) EXPECT_TRUE(pace.NeedsDrawing(changed())) << what;
   EXPECT_FALSE(pace.NeedsDrawing(take()));

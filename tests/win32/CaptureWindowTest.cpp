@@ -161,8 +161,13 @@ class CaptureWindow : public ::testing::Test {
     });
     SetFileDialogSeam([this](OPENFILENAMEW& request, bool save) {
       EXPECT_TRUE(save);
-      FileRequest r{request.lpstrTitle ? request.lpstrTitle : L"", L"", request.lpstrDefExt ? request.lpstrDefExt : L"",
-                    request.lpstrFile ? request.lpstrFile : L"", request.Flags, request.nMaxFile, request.hwndOwner};
+      FileRequest r{request.lpstrTitle ? request.lpstrTitle : L"",
+                    L"",
+                    request.lpstrDefExt ? request.lpstrDefExt : L"",
+                    request.lpstrFile ? request.lpstrFile : L"",
+                    request.Flags,
+                    request.nMaxFile,
+                    request.hwndOwner};
       for (const wchar_t* f = request.lpstrFilter; f && *f; f += wcslen(f) + 1) r.filter += std::wstring(f) + L"|";
       requests.push_back(r);
       if (answers.empty() || answers.front().empty()) {
@@ -240,22 +245,22 @@ TEST_F(CaptureWindow, AfterALoadedFileTheSetIsRedAtTheLeftAndSaveAllAsksOnceWith
   DeleteFileW(saved.c_str());
   answers = {saved};
   {
-  CTestCapture dialog;
-  EXPECT_EQ(dialog.selectedSet, 0);
-  dialog.script = [&](CTestCapture& d) {
-    std::vector<uint32_t> row = d.StripRow();
-    ASSERT_FALSE(row.empty());
-    EXPECT_EQ(row.front(), kStripRed);
-    EXPECT_EQ(row.back(), kBlack);
-    EXPECT_EQ(Runs(row), (std::vector<uint32_t>{kStripRed, kBlack}));
-    // Idle with data and the set valid; the device is connected.
-    for (int id : {IDC_DL_READ_DATA, IDC_DL_CLEAR_DEVICE, IDC_DL_LIVE_UPDATE, IDC_CLOSE, IDC_DL_SAVE_SELECTED,
-                   IDC_DL_SAVE_COMMENT, IDC_DL_COMMENT, IDC_DL_SAVE_ALL, IDC_DL_GENERATE_CSV})
-      EXPECT_TRUE(d.Enabled(id)) << id;
-    d.Click(IDC_DL_SAVE_ALL);
-    d.Click(IDC_CLOSE);
-  };
-  Run(dialog);
+    CTestCapture dialog;
+    EXPECT_EQ(dialog.selectedSet, 0);
+    dialog.script = [&](CTestCapture& d) {
+      std::vector<uint32_t> row = d.StripRow();
+      ASSERT_FALSE(row.empty());
+      EXPECT_EQ(row.front(), kStripRed);
+      EXPECT_EQ(row.back(), kBlack);
+      EXPECT_EQ(Runs(row), (std::vector<uint32_t>{kStripRed, kBlack}));
+      // Idle with data and the set valid; the device is connected.
+      for (int id : {IDC_DL_READ_DATA, IDC_DL_CLEAR_DEVICE, IDC_DL_LIVE_UPDATE, IDC_CLOSE, IDC_DL_SAVE_SELECTED,
+                     IDC_DL_SAVE_COMMENT, IDC_DL_COMMENT, IDC_DL_SAVE_ALL, IDC_DL_GENERATE_CSV})
+        EXPECT_TRUE(d.Enabled(id)) << id;
+      d.Click(IDC_DL_SAVE_ALL);
+      d.Click(IDC_CLOSE);
+    };
+    Run(dialog);
   }
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].title, L"Save data set 1");
