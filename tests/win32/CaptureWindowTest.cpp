@@ -571,7 +571,10 @@ TEST_F(CaptureWindow, LiveUpdateDrawsTheFlightBehindATranslucentDialogAndTheSetR
     dialog.onProgress = [&](CTestCapture& d, int packet, bool partial, bool setStart) {
       if (!partial || setStart) return;
       ++reports;
-      layered += d.Layered();
+      BYTE alpha = 0;
+      DWORD how = 0;
+      layered += d.Layered() && GetLayeredWindowAttributes(d.hwnd, nullptr, &alpha, &how) && alpha == 64 &&
+                 how == LWA_ALPHA;
       if (packet != 30) return;
       std::vector<uint32_t> shown, fresh;
       int width = 0, height = 0;
