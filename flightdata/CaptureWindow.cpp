@@ -107,7 +107,7 @@ bool CCaptureWindow::BeforeCloseWait() {
 INT_PTR CCaptureWindow::OnClose() {
   if (!BeforeCloseWait()) return TRUE;
   TraceLog << "Waiting for thread to close..." << std::endl;
-  if (workerThread && WaitForSingleObject(workerThread, 100) == WAIT_TIMEOUT) {
+  if (!WaitForWorker(100)) {
     TraceLog << RepostTrace() << std::endl;
     PostMessageW(hwnd, WM_CLOSE, 0, 0);
     return TRUE;
