@@ -66,20 +66,20 @@ void Export(HWND owner, const ExportKind& kind) {
 void ResizeHandling(HWND window) {
   RECT client{};
   GetClientRect(window, &client);
-  ReleasePlotSurfaces();
+  ReleaseSurfaces();
   if (client.right == 0 || client.bottom == 0) return;  // no surfaces until the next resize
   SetPlotSize(window, client.right, client.bottom);
-  if (!CreatePlotSurfaces(window, true)) return;
-  RedrawPlot();
+  if (!CreateSurfaces(window, true)) return;
+  RequestRedraw();
 }
 
 LRESULT OnCreate(HWND window) {
   g_mainWindow = window;
   RECT client{};
   GetClientRect(window, &client);
-  ReleasePlotSurfaces();
+  ReleaseSurfaces();
   SetPlotSize(window, client.right, client.bottom);
-  CreatePlotSurfaces(window, false);
+  CreateSurfaces(window, false);
   return 0;
 }
 
@@ -142,14 +142,14 @@ bool LoadAndShowDataSet(const std::wstring& path) {
   if (!altimeter.LoadDataSet(path)) return false;
   TraceLog << "Loaded data set." << std::endl;
   altimeter.SelectPlotSet(0);
-  RedrawPlot();
+  RequestRedraw();
   return true;
 }
 
 void ShowDownloadedSet(int32_t selectedSet) {
   TraceLog << "Selected Set: " << selectedSet << std::endl;
   Altimeter().SelectPlotSet(selectedSet == -1 ? 0 : selectedSet);
-  RedrawPlot();
+  RequestRedraw();
 }
 
 void OpenDataSet(HWND owner) {
@@ -181,7 +181,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE:
       return OnCreate(window);
     case WM_DESTROY:
-      ReleasePlotSurfaces();
+      ReleaseSurfaces();
       if (g_mainWindow == window) g_mainWindow = nullptr;
       PostQuitMessage(0);
       return 0;
@@ -196,7 +196,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       GetClientRect(window, &client);
       PAINTSTRUCT paint;
       BeginPaint(window, &paint);
-      PresentPlotSurfaces(client.right, client.bottom);
+      PresentPlot(client.right, client.bottom);
       EndPaint(window, &paint);
       ValidateRect(window, nullptr);
       break;

@@ -7,15 +7,8 @@
 
 namespace {
 
-constexpr uint8_t kStartEmulation = 4;
-constexpr uint8_t kEmulationSample = 22;
-constexpr uint8_t kRequestSample = 15;
-constexpr uint8_t kLaunchDetected = 16;
-constexpr uint8_t kLineAFired = 17;
-constexpr uint8_t kLineBFired = 18;
-constexpr uint8_t kApogee = 19;
-constexpr uint8_t kEndOfLaunch = 21;
-constexpr uint8_t kCompletion = 5;
+constexpr uint8_t Code(CommandCode code) { return static_cast<uint8_t>(code); }
+constexpr uint8_t Code(ReplyCode code) { return static_cast<uint8_t>(code); }
 
 constexpr uint32_t kEventTimeoutMs = 20000;
 constexpr uint32_t kCompletionTimeoutMs = 60000;
@@ -46,7 +39,7 @@ bool CAltimeter::EmulateLaunch(ShowEmulationEvent* dialog) {
     series = flight.altitudeMsl;
   }
 
-  if (!SendCommand(0, kStartEmulation)) {
+  if (!SendCommand(0, Code(CommandCode::StartEmulation))) {
     TraceLog << "Write Error." << std::endl;
     return false;
   }
@@ -62,10 +55,11 @@ bool CAltimeter::EmulateLaunch(ShowEmulationEvent* dialog) {
       TraceLog << "Read Error." << std::endl;
       return false;
     }
-    if (dialog && (code != kRequestSample || requestCount % 10 == 0)) dialog->OnEmulationEvent(code, requestCount);
+    if (dialog && (code != Code(ReplyCode::SampleRequest) || requestCount % 10 == 0))
+      dialog->OnEmulationEvent(code, requestCount);
 
     switch (code) {
-      case kRequestSample: {
+      case Code(ReplyCode::SampleRequest): {
         TraceLog << "The device is requesting ADC data. Data: ";
         if (sampleIndex >= series.size()) {
           TraceLog << "End of available data." << std::endl;
@@ -81,26 +75,26 @@ bool CAltimeter::EmulateLaunch(ShowEmulationEvent* dialog) {
           TraceLog << "Reseting device." << std::endl;
           return SendReset();
         }
-        if (!SendCommand(sample, kEmulationSample)) {
+        if (!SendCommand(sample, Code(CommandCode::EmulationSample))) {
           TraceLog << "Write Error" << std::endl;
           return false;
         }
         break;
       }
-      case kLaunchDetected:
+      case Code(ReplyCode::LaunchDetected):
         TraceLog << "Launch detected." << std::endl;
         break;
-      case kLineAFired:
+      case Code(ReplyCode::LineAFired):
         TraceLog << "Line A fired." << std::endl;
         break;
-      case kLineBFired:
+      case Code(ReplyCode::LineBFired):
         TraceLog << "Line B fired." << std::endl;
         break;
-      case kApogee:
+      case Code(ReplyCode::ApogeeDetected):
         TraceLog << "Apogee!" << std::endl;
         TraceLog << "Slope: " << value << std::endl;
         break;
-      case kEndOfLaunch:
+      case Code(ReplyCode::EndOfLaunch):
         TraceLog << "Device indicates end of launch." << std::endl;
         ending = true;
         break;
@@ -118,5 +112,5 @@ bool CAltimeter::EmulateLaunch(ShowEmulationEvent* dialog) {
     TraceLog << "Read Error." << std::endl;
     return false;
   }
-  return code == kCompletion;
+  return code == Code(ReplyCode::Completion);
 }

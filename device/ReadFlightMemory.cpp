@@ -5,9 +5,9 @@
 
 namespace {
 
-constexpr uint8_t kReadFlashPacket = 2;
-constexpr uint8_t kCompletionCode = 5;
-constexpr uint8_t kMemoryWordCode = 13;
+constexpr uint8_t kReadFlashPacket = static_cast<uint8_t>(CommandCode::ReadFlashPacket);
+constexpr uint8_t kCompletionCode = static_cast<uint8_t>(ReplyCode::Completion);
+constexpr uint8_t kMemoryWordCode = static_cast<uint8_t>(ReplyCode::FlashWord);
 constexpr int kWordsPerPacket = 32;
 constexpr int kSampleBytes = 4;
 constexpr int kPacketBytes = 64;

@@ -1,6 +1,6 @@
 #include "settings/AboutWindow.h"
 
-#include "app/AboutText.h"
+#include "settings/AboutText.h"
 #include "resources/resource.h"
 
 CAboutWindow::CAboutWindow() : CStatusDialog(IDD_ABOUT) {}

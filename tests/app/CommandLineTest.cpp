@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/AboutText.h"
+#include "settings/AboutText.h"
 #include "app/CommandLine.h"
 #include "app/ToWideDecimal.h"
 

@@ -1,4 +1,4 @@
-#include "app/AboutText.h"
+#include "settings/AboutText.h"
 
 #include "app/ProgramInfo.h"
 #include "device/Altimeter.h"
