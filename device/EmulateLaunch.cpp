@@ -44,6 +44,13 @@ bool CAltimeter::EmulateLaunch(ShowEmulationEvent* dialog) {
     return false;
   }
 
+  // A stop sends the reset alone; the device's answer to it is not awaited.
+  auto stopByUser = [this] {
+    TraceLog << "User ended emulation." << std::endl;
+    TraceLog << "Reseting device." << std::endl;
+    return SendReset();
+  };
+
   int requestCount = 0;
   size_t sampleIndex = 0;
   bool ending = false;
@@ -70,11 +77,7 @@ bool CAltimeter::EmulateLaunch(ShowEmulationEvent* dialog) {
         int k = requestCount++;
         if (k >= kGroundRequests - 1) ++sampleIndex;
         TraceLog << sample << std::endl;
-        if (cancelRequested) {
-          TraceLog << "User ended emulation." << std::endl;
-          TraceLog << "Reseting device." << std::endl;
-          return SendReset();
-        }
+        if (cancelRequested) return stopByUser();
         if (!SendCommand(sample, Code(CommandCode::EmulationSample))) {
           TraceLog << "Write Error" << std::endl;
           return false;
@@ -103,6 +106,9 @@ bool CAltimeter::EmulateLaunch(ShowEmulationEvent* dialog) {
         ending = true;
         break;
     }
+    // A device that only reports events must not keep a stopped emulation
+    // reading for ever (the dialog's close would wait on it without end).
+    if (!ending && code != Code(ReplyCode::SampleRequest) && cancelRequested) return stopByUser();
   }
 
   if (!SendReset()) return false;

@@ -19,6 +19,8 @@ class EmulationScript : public SimDeviceModel {
     if (code == 1) {
       ++resets;
       if (completionCode >= 0) bus.QueueReport(slot, {0, 0, 0, static_cast<uint8_t>(completionCode)}, 0);
+    } else if (code == 4 && eventsWithoutRequests > 0) {
+      for (size_t i = 0; i < eventsWithoutRequests; ++i) bus.QueueReport(slot, {0, 0, 0, 16}, 0);
     } else if (code == 4 || code == 22) {
       if (code == 22) samples.push_back(argument);
       if (samples.size() == silentAfter) return true;
@@ -39,6 +41,7 @@ class EmulationScript : public SimDeviceModel {
   int completionCode = 5;           // -1: the final reset is never answered
   size_t silentAfter = SIZE_MAX;    // no reply at all after this many samples
   int failWriteOfCode = -1;
+  size_t eventsWithoutRequests = 0;  // after the start: this many events, never a request
   // Events sent after this many samples, before the next request; an ending
   // code (21, 20) is sent instead of the request.
   std::map<size_t, std::vector<std::pair<uint8_t, uint16_t>>> eventsBefore;
@@ -194,6 +197,28 @@ TEST_F(EmulateLaunchTest, StopWhileARequestWaitsSendsOnlyTheReset) {
     // The device's completion is left unread.
     EXPECT_EQ(bus->Slot(slot).input.size(), resetWritten ? 1u : 0u);
     bus->Slot(slot).input.clear();
+  }
+}
+
+TEST_F(EmulateLaunchTest, StopAfterAnEventSendsOnlyTheResetWhenNoRequestComes) {
+  device->eventsWithoutRequests = 500;
+  device->completionCode = -1;
+  Series().assign(200, 500.0);
+  for (bool resetWritten : {true, false}) {
+    SCOPED_TRACE(resetWritten);
+    device->codes.clear();
+    device->failWriteOfCode = resetWritten ? -1 : 1;
+    bus->Slot(slot).input.clear();
+    EventRecorder dialog;
+    dialog.hook = [&](uint8_t, int) { Alt().cancelRequested = true; };
+    TraceCapture trace;
+    EXPECT_EQ(Alt().EmulateLaunch(&dialog), resetWritten);
+    EXPECT_EQ(dialog.events, (std::vector<std::pair<int, int>>{{16, 0}}));
+    EXPECT_EQ(device->codes, (std::vector<uint8_t>{4, 1}));
+    std::vector<std::string> expected = {"Emulating Launch...", "Launch detected.", "User ended emulation.",
+                                         "Reseting device."};
+    if (!resetWritten) expected.push_back("Write Error.");
+    EXPECT_EQ(trace.Lines(), expected);
   }
 }
 
