@@ -1,4 +1,6 @@
 // The short commands of the application firmware and the settings stream.
+#include <mutex>
+
 #include "device/Altimeter.h"
 #include "device/TraceLog.h"
 
@@ -75,8 +77,11 @@ CommandResult CAltimeter::WriteSettings() {
 
 CommandResult CAltimeter::ClearMemory() {
   // The comments belong to the flights about to go, so they go even when the
-  // device refuses.
-  comments.clear();
+  // device refuses. The download fills them under the same lock.
+  {
+    std::lock_guard<std::recursive_mutex> lock(dataLock);
+    comments.clear();
+  }
   if (bootloaderMode) return ProtocolError;
   if (!SendCommand(0, Code(CommandCode::ClearMemory))) return TransferError;
   uint16_t value = 0;

@@ -1,4 +1,6 @@
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include "simulator/SimApplicationFirmware.h"
 #include "tests/TestSupport.h"
@@ -110,6 +112,21 @@ TEST_F(CommandsTest, BootloaderModeRefusesWithoutWritingButClearMemoryStillDrops
   EXPECT_TRUE(Alt().SendReset());
   EXPECT_EQ(Alt().EnterBootloader(), Ok);
   EXPECT_EQ(WrittenCodes(), (std::vector<uint8_t>{1, 11}));
+}
+
+// Seen by the ThreadSanitizer run: the comments are shared with a download's
+// worker, which fills them under the data lock.
+TEST_F(CommandsTest, ClearMemoryDropsTheCommentsUnderTheDataLock) {
+  std::thread download([&] {
+    for (int i = 0; i < 20; ++i) {
+      std::lock_guard<std::recursive_mutex> lock(Alt().dataLock);
+      Alt().comments.assign(2, "flight");
+    }
+  });
+  EXPECT_EQ(Alt().ClearMemory(), Ok);
+  download.join();
+  EXPECT_EQ(Alt().ClearMemory(), Ok);
+  EXPECT_TRUE(Alt().comments.empty());
 }
 
 TEST_F(CommandsTest, ReadSettingsStoresBytesAsTheyArrive) {
