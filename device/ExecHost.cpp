@@ -87,6 +87,10 @@ class ExecHost : public HidHost {
   void CloseHandle(HidHandle handle) override {
     std::lock_guard<std::mutex> lock(mutex_);
     handles_.erase(reinterpret_cast<uintptr_t>(handle));
+    // Unread input belongs to the channel that did not read it, as a HID
+    // driver's ring belongs to its handle: the next channel starts empty.
+    if (!AnyReader()) input_.clear();
+    changed_.notify_all();
   }
 
   bool GetAttributes(HidHandle handle, HidAttributes& attributes) override {
@@ -96,7 +100,10 @@ class ExecHost : public HidHost {
     return true;
   }
 
-  HidEvent CreateIoEvent() override { return reinterpret_cast<HidEvent>(nextHandle_ += 4); }
+  HidEvent CreateIoEvent() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reinterpret_cast<HidEvent>(nextHandle_ += 4);
+  }
   void CloseIoEvent(HidEvent) override {}
 
   bool ReadReport(HidHandle handle, uint8_t* buffer, uint32_t length, HidOverlapped&, uint32_t timeoutMs) override {
@@ -110,12 +117,15 @@ class ExecHost : public HidHost {
     return true;
   }
 
-  bool WriteReport(HidHandle handle, const uint8_t* buffer, uint32_t length, HidOverlapped&, uint32_t) override {
+  // A device that does not take the line in time fails the write, as a report
+  // that a device does not take fails the overlapped write.
+  bool WriteReport(HidHandle handle, const uint8_t* buffer, uint32_t length, HidOverlapped&,
+                   uint32_t timeoutMs) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!Live(handle)) return false;
     }
-    return process_->WriteLine("W " + FormatHexBytes(buffer, length));
+    return process_->WriteLine("W " + FormatHexBytes(buffer, length), timeoutMs);
   }
 
   void Sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -142,6 +152,12 @@ class ExecHost : public HidHost {
     return it != handles_.end() && it->second.generation == generation_ && present_;
   }
 
+  bool AnyReader() const {
+    for (const auto& [id, h] : handles_)
+      if (h.generation == generation_ && (h.access & kGenericRead) != 0) return true;
+    return false;
+  }
+
   void Tell(uint32_t event, const std::wstring& path) {
     std::lock_guard<std::mutex> lock(sinkMutex_);
     if (sink_) sink_(event, DeviceNotification{kDevTypDeviceInterface, path});
@@ -153,7 +169,8 @@ class ExecHost : public HidHost {
       std::vector<uint8_t> bytes;
       if (line.rfind("R ", 0) == 0 && ParseHexBytes(line.substr(2), bytes)) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (present_ && input_.size() < kMaxQueuedReports) input_.push_back(std::move(bytes));
+        // Nobody to read it: lost, as a report with no open handle is.
+        if (present_ && AnyReader() && input_.size() < kMaxQueuedReports) input_.push_back(std::move(bytes));
         changed_.notify_all();
         continue;
       }

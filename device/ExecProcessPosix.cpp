@@ -2,12 +2,17 @@
 
 #ifndef _WIN32
 
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -17,19 +22,23 @@ class PosixProcess : public ExecProcess {
   PosixProcess(pid_t pid, int in, int out) : pid_(pid), in_(in), out_(out) {}
   ~PosixProcess() override { Stop(); }
 
-  bool WriteLine(const std::string& line) override {
+  bool WriteLine(const std::string& line, uint32_t timeoutMs) override {
     if (in_ < 0) return false;
     std::string text = line + "\n";
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-      ssize_t n = ::write(in_, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      left -= static_cast<size_t>(n);
+    // The input is non-blocking and a write of at most PIPE_BUF bytes to a pipe
+    // is all or nothing, so a line that does not fit in time is not sent at all.
+    if (text.size() > PIPE_BUF) return false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      ssize_t n = ::write(in_, text.data(), text.size());
+      if (n == static_cast<ssize_t>(text.size())) return true;
+      if (n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return false;
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd writable{in_, POLLOUT, 0};
+      // A signal (Ctrl-C) only shortens the wait; the deadline still holds.
+      ::poll(&writable, 1, static_cast<int>(std::min<long long>(left.count() + 1, 60000)));
     }
-    return true;
   }
 
   bool ReadLine(std::string& line) override {
@@ -113,6 +122,8 @@ std::unique_ptr<ExecProcess> StartExecProcess(const std::string& command, std::s
   }
   ::close(toChild[0]);
   ::close(fromChild[1]);
+  // Writes wait with a time-out of their own; the child's end stays blocking.
+  ::fcntl(toChild[1], F_SETFL, ::fcntl(toChild[1], F_GETFL) | O_NONBLOCK);
   return std::make_unique<PosixProcess>(pid, toChild[1], fromChild[0]);
 }
 

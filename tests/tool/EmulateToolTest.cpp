@@ -52,8 +52,9 @@ class EmulateToolTest : public ::testing::Test {
     return path;
   }
 
-  ToolRun RunTool(const std::string& args) {
-    std::string command = std::string(ULKTOOL_PATH) + " " + args + " >" + Path("out") + " 2>" + Path("err");
+  // prefix: a command the tool runs under (timeout ...).
+  ToolRun RunTool(const std::string& args, const std::string& prefix = "") {
+    std::string command = prefix + ULKTOOL_PATH + " " + args + " >" + Path("out") + " 2>" + Path("err");
     ToolRun run;
     int raw = std::system(command.c_str());
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -131,6 +132,20 @@ TEST_F(EmulateToolTest, CtrlCStopsAtTheNextRequestWithAReset) {
     ++requests;
   EXPECT_GE(requests, 4);
   EXPECT_LE(requests, 5);
+}
+
+TEST_F(EmulateToolTest, ADeviceThatFloodsRequestsAndNeverReadsEndsInAFailedWrite) {
+  // Long enough that the samples outlast what the device's input can hold.
+  std::string file = SaveFlight(std::vector<double>(2000, 1320.0));
+  // A write that waited for ever would hang the tool (and a signal would not
+  // stop it): the time limit turns that into a failure here.
+  ToolRun run = RunTool("--trace --device 'exec:sh " ULK_SOURCE_DIR "/tests/fixtures/flooding-device.sh' emulate " +
+                            file,
+                        "timeout -k 5 60 ");
+  EXPECT_EQ(run.status, 1) << run.err.substr(run.err.size() > 2000 ? run.err.size() - 2000 : 0);
+  ASSERT_FALSE(run.out.empty());
+  EXPECT_EQ(run.out.back(), "Failed.");
+  EXPECT_NE(run.err.find("1320\nWrite Error\n"), std::string::npos);
 }
 
 }  // namespace
