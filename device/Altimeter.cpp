@@ -1,6 +1,11 @@
 #include "device/Altimeter.h"
 
-CAltimeter::CAltimeter() { settings.LoadDefaults(); }
+CAltimeter::CAltimeter() {
+  // The process-wide object closes its channel at exit: the host's slot must
+  // be made before it, so that it is destroyed after it.
+  MakeHidHostSlot();
+  settings.LoadDefaults();
+}
 
 CAltimeter::~CAltimeter() { Close(); }
 

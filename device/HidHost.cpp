@@ -7,30 +7,33 @@
 
 namespace {
 
-std::mutex& HostMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
+struct HostSlot {
+  std::mutex mutex;
+  std::shared_ptr<HidHost> host;
+};
 
-std::shared_ptr<HidHost>& HostSlot() {
-  static std::shared_ptr<HidHost> host;
-  return host;
+HostSlot& Slot() {
+  static HostSlot slot;
+  return slot;
 }
 
 }  // namespace
 
+void MakeHidHostSlot() { Slot(); }
+
 std::shared_ptr<HidHost> CurrentHidHostShared() {
-  std::lock_guard<std::mutex> lock(HostMutex());
-  std::shared_ptr<HidHost>& host = HostSlot();
-  if (!host) host = MakePlatformHidHost();
-  return host;
+  HostSlot& slot = Slot();
+  std::lock_guard<std::mutex> lock(slot.mutex);
+  if (!slot.host) slot.host = MakePlatformHidHost();
+  return slot.host;
 }
 
 HidHost& CurrentHidHost() { return *CurrentHidHostShared(); }
 
 void InstallHidHost(std::shared_ptr<HidHost> host) {
-  std::lock_guard<std::mutex> lock(HostMutex());
-  HostSlot() = std::move(host);
+  HostSlot& slot = Slot();
+  std::lock_guard<std::mutex> lock(slot.mutex);
+  slot.host = std::move(host);
 }
 
 std::shared_ptr<HidHost> MakeHidHost(const std::string& spec, std::string& error) {

@@ -96,6 +96,10 @@ class HidHost {
 HidHost& CurrentHidHost();
 void InstallHidHost(std::shared_ptr<HidHost> host);
 std::shared_ptr<HidHost> CurrentHidHostShared();
+// Makes the place that holds the current host, if it is not there yet. An
+// object that closes a channel when it dies calls this before it is made, so
+// that at exit the host is still there to close through.
+void MakeHidHostSlot();
 
 // "" = the platform's real HID, "sim" or "sim:SCENARIO" = the simulator,
 // "exec:COMMAND" = an external device process. Null with a message in error

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 
+#include "device/Altimeter.h"
 #include "device/HidHost.h"
 #include "device/TraceLog.h"
 #include "device/Utf8.h"
@@ -137,6 +138,9 @@ int main(int argc, char** argv) {
   context.usageText = it->second.usage;
   int status = it->second.run(context);
   std::cout.flush();
+  // What the command opened is closed through the host that opened it, while
+  // that host is still the current one.
+  Altimeter().Close();
   InstallHidHost(nullptr);
   return status;
 }
