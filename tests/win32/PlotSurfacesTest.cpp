@@ -5,7 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <streambuf>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "device/Altimeter.h"
 #include "plot/PlotSurfaces.h"
@@ -85,6 +92,35 @@ bool QuitPosted() {
   }
   return quit;
 }
+
+// Runs an action on the tracing thread, in the middle of what it is doing,
+// the first time a line is traced.
+class TraceHook : public std::streambuf {
+ public:
+  TraceHook(std::string line, std::function<void()> action) : line_(line + "\n"), action_(std::move(action)) {
+    old_ = SetTraceTarget(this);
+  }
+  ~TraceHook() override { SetTraceTarget(old_); }
+
+ protected:
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    text_.append(s, static_cast<size_t>(n));
+    if (action_ && text_.find(line_) != std::string::npos) std::exchange(action_, nullptr)();
+    return n;
+  }
+  int_type overflow(int_type ch) override {
+    if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
+    char c = traits_type::to_char_type(ch);
+    xsputn(&c, 1);
+    return ch;
+  }
+
+ private:
+  std::string line_;
+  std::function<void()> action_;
+  std::string text_;
+  std::streambuf* old_;
+};
 
 class PlotSurfacesTest : public ::testing::Test {
  protected:
@@ -270,7 +306,36 @@ TEST_F(PlotSurfacesTest, AFailedCreationReleasesEverythingAndEndsTheProgram) {
   EXPECT_TRUE(QuitPosted());
 }
 
-TEST_F(PlotSurfacesTest, TheLivePlotAndRedrawsFromTwoThreadsDoNotOverlap) {
+TEST_F(PlotSurfacesTest, AnotherThreadsFillWaitsUntilARedrawEnds) {
+  std::mutex m;
+  std::condition_variable filled;
+  bool done = false;
+  bool filledDuringRedraw = false;
+  std::thread other;
+  {
+    // Traced by the redraw after its clear, before its drawing.
+    TraceHook hook("Updating buffer.", [&] {
+      other = std::thread([&] {
+        ClearBackBuffer(0xFF00FF);
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+        filled.notify_all();
+      });
+      // Time for the fill to land in the middle of the drawing, were it let in.
+      std::unique_lock<std::mutex> lock(m);
+      filledDuringRedraw = filled.wait_for(lock, std::chrono::milliseconds(300), [&] { return done; });
+    });
+    RequestRedraw();
+  }
+  other.join();
+  EXPECT_FALSE(filledDuringRedraw);
+  // The whole redraw, then the whole fill: nothing of the plot is left on top.
+  BackBuffer buffer;
+  ASSERT_TRUE(buffer.Read());
+  EXPECT_EQ(buffer.NotIn(0, 0, kWidth - 1, kHeight - 1, 0xFF00FF), 0);
+}
+
+TEST_F(PlotSurfacesTest, LivePlotsRedrawsAndRebuildsFromTwoThreadsEndInAWholePlot) {
   std::atomic<bool> stop{false};
   std::thread worker([&] {
     for (int i = 0; i < 40; ++i) {
