@@ -136,7 +136,7 @@ TEST_F(InputRingTest, AReportOfTheWrongLengthFailsTheWriteAndNeverReachesTheDevi
     Bus().recordWrites = true;
     int seen = Device().writesSeen;
     std::vector<uint8_t> report(c.length, 0);
-    report[c.length == 65 ? 1 : 3] = 1;  // a reset, or the bootloader's hardware-version read
+    report[c.length == 65 ? 1 : c.length - 1] = 1;  // a reset, or the bootloader's hardware-version read
     EXPECT_EQ(Alt().WriteReport(report.data(), c.length), c.ok);
     EXPECT_EQ(Device().writesSeen, seen + (c.ok ? 1 : 0));
     EXPECT_EQ(Bus().written.size(), c.ok ? 1u : 0u);
