@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <istream>
+#include <ostream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -138,6 +140,9 @@ class CAltimeter : public CHidDevice {
   // --- data set file and exports (flightdata/)
   bool SaveDataSet(const std::wstring& path, int32_t set);
   bool LoadDataSet(const std::wstring& path);
+  // The file's bytes from and to streams; the path forms are shells over these.
+  void WriteDataSet(std::ostream& out, int32_t set);
+  bool LoadDataSet(std::istream& in);
   bool WriteCsv(int32_t set, const std::wstring& path);
   bool WriteXml(int32_t set, const std::wstring& path);
   static std::string EscapeXml(const std::string& text);

@@ -71,3 +71,11 @@ std::ostream TraceLog(&Buffer());
 std::streambuf* SetTraceTarget(std::streambuf* target) { return Buffer().Retarget(target); }
 
 void TraceToStdout() { Buffer().Retarget(std::cout.rdbuf()); }
+
+void SilenceTrace(bool silent) {
+  // A stream in a failed state formats nothing: every << returns at once.
+  if (silent)
+    TraceLog.setstate(std::ios::badbit);
+  else
+    TraceLog.clear();
+}

@@ -14,3 +14,8 @@ std::streambuf* SetTraceTarget(std::streambuf* target);
 
 // Restores standard output as the target.
 void TraceToStdout();
+
+// Skips the formatting of trace lines altogether, not only their output: a
+// fuzzer or a batch run reads thousands of files a second. Call it while no
+// other thread traces.
+void SilenceTrace(bool silent);

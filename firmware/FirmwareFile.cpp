@@ -69,6 +69,11 @@ FirmwareFileResult LoadFirmwareFile(const std::wstring& path, FirmwareImage& ima
                                     uint16_t& requiredBootloaderVersion, uint16_t& firmwareVersion) {
   std::ifstream in(FilePath(path), std::ios::binary);
   if (!in.is_open()) return FirmwareFileNotOpened;
+  return ReadFirmware(in, image, formatVersion, requiredBootloaderVersion, firmwareVersion);
+}
+
+FirmwareFileResult ReadFirmware(std::istream& in, FirmwareImage& image, uint16_t& formatVersion,
+                                uint16_t& requiredBootloaderVersion, uint16_t& firmwareVersion) {
   TraceLog << "Reading file." << std::endl;
 
   uint8_t magic[16];
@@ -89,7 +94,6 @@ FirmwareFileResult LoadFirmwareFile(const std::wstring& path, FirmwareImage& ima
   uint8_t lengthBytes[4];
   if (!ReadExactly(in, buffer.data(), buffer.size()) || !ReadExactly(in, lengthBytes, 4))
     return FirmwareFileEndedEarly;
-  in.close();
 
   ScrambleFirmware(buffer.data(), buffer.size());
   image.buffer = std::move(buffer);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ enum FirmwareFileResult : int {
 // whole file was read.
 FirmwareFileResult LoadFirmwareFile(const std::wstring& path, FirmwareImage& image, uint16_t& formatVersion,
                                     uint16_t& requiredBootloaderVersion, uint16_t& firmwareVersion);
+// The same from a stream positioned at the file's first byte.
+FirmwareFileResult ReadFirmware(std::istream& in, FirmwareImage& image, uint16_t& formatVersion,
+                                uint16_t& requiredBootloaderVersion, uint16_t& firmwareVersion);
 
 // Writes a firmware file of image (at most 131072 bytes, padded with 0xFF) with
 // the given length field; false when the image is too large or the file cannot

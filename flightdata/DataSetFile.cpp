@@ -46,13 +46,32 @@ bool Read32(std::istream& in, uint32_t& v) {
 
 std::string UpToNul(const std::string& text) { return text.substr(0, std::min(text.find('\0'), text.size())); }
 
+// What a seekable stream still holds; 0 when it cannot tell (a pipe), which
+// only costs the reader its reservation.
+uintmax_t BytesLeft(std::istream& in) {
+  std::streampos at = in.tellg();
+  if (at < 0) return 0;
+  in.seekg(0, std::ios::end);
+  std::streampos end = in.tellg();
+  in.seekg(at);
+  if (!in || end < at) {
+    in.clear(in.rdstate() & ~std::ios::failbit);
+    return 0;
+  }
+  return static_cast<uintmax_t>(end - at);
+}
+
 }  // namespace
 
 bool CAltimeter::SaveDataSet(const std::wstring& path, int32_t set) {
   TraceLog << "Selected set to save: " << set << std::endl;
   CReplacingFile file(path);
   if (!file.IsOpen()) return false;
-  std::ostream& out = file.Stream();
+  WriteDataSet(file.Stream(), set);
+  return file.Commit();
+}
+
+void CAltimeter::WriteDataSet(std::ostream& out, int32_t set) {
   std::lock_guard<std::recursive_mutex> lock(dataLock);
 
   out.write(reinterpret_cast<const char*>(kMagic), sizeof kMagic);
@@ -76,16 +95,15 @@ bool CAltimeter::SaveDataSet(const std::wstring& path, int32_t set) {
     Write32(out, static_cast<uint32_t>(comment.size() + 1));
     out.write(comment.c_str(), static_cast<std::streamsize>(comment.size() + 1));
   }
-  return file.Commit();
 }
 
 DataSetFileStatus ReadDataSetFile(const std::wstring& path, DataSetFileContents& contents) {
   std::ifstream in(std::filesystem::path(path), std::ios::in | std::ios::binary);
   if (!in.is_open()) return DataSetFileStatus::CannotOpen;
-  std::error_code ec;
-  uintmax_t fileSize = std::filesystem::file_size(std::filesystem::path(path), ec);
-  if (ec) fileSize = 0;
+  return ReadDataSet(in, contents);
+}
 
+DataSetFileStatus ReadDataSet(std::istream& in, DataSetFileContents& contents) {
   uint8_t magic[16] = {};
   in.read(reinterpret_cast<char*>(magic), sizeof magic);
   if (!in || std::memcmp(magic, kMagic, sizeof kMagic) != 0) {
@@ -103,8 +121,8 @@ DataSetFileStatus ReadDataSetFile(const std::wstring& path, DataSetFileContents&
   Read16(in, count);
   TraceLog << "Packet count: " << count << std::endl;
   contents.packets.clear();
-  // The count is the file's word: reserve no more than the file can hold.
-  contents.packets.reserve(static_cast<size_t>(std::min<uintmax_t>(count, fileSize / kPacketBytes)));
+  // The count is the file's word: reserve no more than the stream can hold.
+  contents.packets.reserve(static_cast<size_t>(std::min<uintmax_t>(count, BytesLeft(in) / kPacketBytes)));
   for (uint16_t i = 0; i < count; ++i) {
     if (!in.good()) return DataSetFileStatus::Truncated;
     uint8_t bytes[kPacketBytes];
@@ -116,21 +134,28 @@ DataSetFileStatus ReadDataSetFile(const std::wstring& path, DataSetFileContents&
   if (!in.good()) return DataSetFileStatus::Truncated;
   bool settingsValid = contents.settings.ReadFromStream(in);
 
-  // Likewise the comment length: never take more than the file still holds.
+  // Likewise the comment length: it grows only by what actually arrives.
   contents.comment.clear();
   uint32_t length = 0;
   if (in.good() && Read32(in, length)) {
-    std::streamoff at = in.tellg();
-    uintmax_t remaining = at >= 0 && fileSize > static_cast<uintmax_t>(at) ? fileSize - static_cast<uintmax_t>(at) : 0;
-    contents.comment.resize(static_cast<size_t>(std::min<uintmax_t>(length, remaining)));
-    in.read(contents.comment.data(), static_cast<std::streamsize>(contents.comment.size()));
-    contents.comment.resize(static_cast<size_t>(in.gcount()));
+    char chunk[4096];
+    while (length > 0 && in) {
+      in.read(chunk, std::min<std::streamsize>(length, sizeof chunk));
+      contents.comment.append(chunk, static_cast<size_t>(in.gcount()));
+      length -= static_cast<uint32_t>(in.gcount());
+    }
     contents.comment = UpToNul(contents.comment);
   }
   return settingsValid ? DataSetFileStatus::Read : DataSetFileStatus::InvalidSettings;
 }
 
 bool CAltimeter::LoadDataSet(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::in | std::ios::binary);
+  if (!in.is_open()) return false;
+  return LoadDataSet(in);
+}
+
+bool CAltimeter::LoadDataSet(std::istream& in) {
   // Everything is read aside and taken over only when the whole file proved
   // sound, so a damaged file never destroys an unsaved download.
   DataSetFileContents contents;
@@ -138,7 +163,7 @@ bool CAltimeter::LoadDataSet(const std::wstring& path) {
     std::lock_guard<std::recursive_mutex> lock(dataLock);
     contents.settings = settings;
   }
-  if (ReadDataSetFile(path, contents) != DataSetFileStatus::Read) return false;
+  if (ReadDataSet(in, contents) != DataSetFileStatus::Read) return false;
   std::lock_guard<std::recursive_mutex> lock(dataLock);
   packets = std::move(contents.packets);
   settings = contents.settings;

@@ -177,7 +177,10 @@ bool CAltimeter::SelectDataSet(int32_t set) {
 
   for (size_t p = static_cast<size_t>(s); p < packets.size(); ++p) {
     const CFlashPacket& packet = packets[p];
-    if (p != static_cast<size_t>(s) && packet.type == kSetStartType) break;
+    // A set ends where PacketCountOfSet ends it: at the next start or at an
+    // erased packet. What lies past an erased one belongs to no flight, and a
+    // saved file could not keep it.
+    if (p != static_cast<size_t>(s) && (packet.type == kSetStartType || packet.type == kErasedType)) break;
     for (uint32_t word : packet.samples) {
       if (word == kNoSample) break;
       flight.rawSamples.push_back(word);

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -82,3 +83,5 @@ struct DataSetFileContents {
 // Reads a data set file with the loader's trace lines; `contents.settings`
 // comes in as the record that the file's bytes overwrite.
 DataSetFileStatus ReadDataSetFile(const std::wstring& path, DataSetFileContents& contents);
+// The same from a stream positioned at the file's first byte.
+DataSetFileStatus ReadDataSet(std::istream& in, DataSetFileContents& contents);

@@ -1,6 +1,8 @@
 #include "firmware/FirmwareFile.h"
 
 #include <climits>
+#include <sstream>
+#include <tuple>
 
 #include "tests/firmware/FirmwareFixture.h"
 
@@ -82,6 +84,13 @@ TEST(FirmwareFileTest, DamagedFilesAreToldAndLeaveTheImageAsItWas) {
     EXPECT_EQ(image.length, 77);
     EXPECT_EQ(image.buffer[0], 0x12);
     EXPECT_EQ(image.buffer.size(), static_cast<size_t>(kFirmwareImageSize));
+    if (c.bytes.empty()) continue;
+    // The same bytes from memory are read the same way.
+    std::istringstream in(std::string(c.bytes.begin(), c.bytes.end()));
+    uint16_t f2 = 0, b2 = 0, w2 = 0;
+    EXPECT_EQ(ReadFirmware(in, image, f2, b2, w2), c.result);
+    EXPECT_EQ(std::tie(f2, b2, w2), std::tie(c.format, c.bootloader, c.firmware));
+    EXPECT_EQ(image.length, 77);
   }
 }
 

@@ -259,3 +259,46 @@ TEST_F(DataSetFileTest, TheSmallFixtureLoadsAndSavesBackByteForByte) {
 }
 
 }  // namespace
+
+TEST_F(DataSetFileTest, AnErasedPacketInsideASetEndsItForThePlotAndTheSavedFileAlike) {
+  // A damaged or crafted file: a set whose packets go on past an erased one.
+  std::vector<CFlashPacket> packets = {RampPacket(2, 5000, 1), RampPacket(5, 5015, 1), MakePacket(0xFF),
+                                       RampPacket(5, 9000, 1)};
+  WriteFileBytes(dir.Path("erased.ulk"), FileBytes(packets, DefaultSettings(), Comment("c")));
+  ASSERT_TRUE(alt.LoadDataSet(dir.WPath("erased.ulk")));
+  ASSERT_TRUE(alt.SelectDataSet(0));
+  const std::vector<uint32_t> shown = alt.flight.rawSamples;
+  EXPECT_EQ(shown.size(), 30u);
+  EXPECT_EQ(shown.back(), SampleWord(5029));
+
+  ASSERT_TRUE(alt.SaveDataSet(dir.WPath("again.ulk"), 0));
+  CAltimeter other;
+  ASSERT_TRUE(other.LoadDataSet(dir.WPath("again.ulk")));
+  EXPECT_EQ(other.packets.size(), 2u);
+  ASSERT_TRUE(other.SelectDataSet(0));
+  EXPECT_EQ(other.flight.rawSamples, shown);
+}
+
+TEST_F(DataSetFileTest, StreamFormsReadAndWriteTheFileBytes) {
+  alt.packets = ThreeSets();
+  alt.comments = {"a", "second"};
+  ASSERT_TRUE(alt.SaveDataSet(dir.WPath("set1.ulk"), 1));
+  std::ostringstream written;
+  alt.WriteDataSet(written, 1);
+  EXPECT_EQ(written.str(), ReadFileBytes(dir.Path("set1.ulk")));
+
+  CAltimeter other;
+  std::istringstream in(written.str());
+  ASSERT_TRUE(other.LoadDataSet(in));
+  EXPECT_EQ(other.packets.size(), 3u);
+  EXPECT_EQ(other.comments, std::vector<std::string>{"second"});
+
+  // A count of 65535 packets over a stream that holds two stops at its end.
+  std::string claims = written.str();
+  claims[24] = '\xFF';
+  claims[25] = '\xFF';
+  std::istringstream shortIn(claims);
+  DataSetFileContents contents;
+  EXPECT_EQ(ReadDataSet(shortIn, contents), DataSetFileStatus::Truncated);
+  EXPECT_LE(contents.packets.capacity(), claims.size() / 64);
+}
