@@ -6,7 +6,7 @@ BUILD="$ROOT/build"
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev libcairo2-dev libhidapi-dev
           g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth fonts-dejavu-core ccache
-          msitools wixl zip unzip python3)
+          msitools wixl zip unzip python3 clang libclang-rt-14-dev)
 
 ensure_packages() {
   local missing=()
@@ -67,6 +67,44 @@ sanitizer_env() {
   export ASAN_OPTIONS="detect_leaks=1 strict_init_order=1 check_initialization_order=1 detect_stack_use_after_return=1"
   export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
   export LSAN_OPTIONS="suppressions=$ROOT/scripts/leak-suppressions.txt print_suppressions=0"
+}
+
+# The fuzz targets: clang with libFuzzer, ASan and UBSan over the core.
+build_fuzz() {
+  if [ ! -f "$BUILD/fuzz/build.ninja" ]; then
+    CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DULKUSB_FUZZ=ON >/dev/null || return 1
+  fi
+  ninja -C "$BUILD/fuzz" >"$BUILD/fuzz-build.log" 2>&1 || { cat "$BUILD/fuzz-build.log"; return 1; }
+  grep -E "warning:" "$BUILD/fuzz-build.log" || true
+}
+
+fuzz_targets() {
+  local f
+  for f in "$ROOT"/fuzz/fuzz_*.cpp; do basename "$f" .cpp; done
+}
+
+# Runs one target over its seeds and what earlier runs found, then for the
+# given seconds more; prints "TARGET: N executions, coverage C, T s" and
+# answers false on a crash, a leak or a hang (the input is kept in crashes/).
+run_fuzz_target() {
+  local t="$1" seconds="$2"
+  local work="$BUILD/fuzz-work/$t"
+  mkdir -p "$work/corpus" "$work/crashes" "$work/tmp"
+  local log="$work/last.log"
+  local started=$(date +%s)
+  TMPDIR="$work/tmp" nice -n 19 "$BUILD/fuzz/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$work/crashes/" "$work/corpus" "$ROOT/fuzz/corpus/$t" >"$log" 2>&1
+  local status=$?
+  local runs cov
+  runs=$(grep -aE '^stat::number_of_executed_units:' "$log" | awk '{print $2}')
+  cov=$(grep -aoE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
+  echo "$t: ${runs:-?} executions, ${cov:-coverage ?}, $(( $(date +%s) - started )) s"
+  if [ "$status" -ne 0 ]; then
+    grep -aE 'ERROR|property broken|SUMMARY|Test unit written' "$log" | head -8
+    echo "$t failed (status $status); the log is $log"
+    return 1
+  fi
 }
 
 # Wine in a private prefix under the build tree, quiet, without the offers to
