@@ -41,6 +41,8 @@ void SimFlightComputer::Reply(SimBus& bus, int slot, std::vector<uint8_t> report
     answerEnded = true;
     return;
   }
+  if (n == faults.lateAt) delayUs += faults.lateByUs;
+  if (report.size() != 4 && n == faults.codeAt) report[1] = faults.replyCode;
   if (report.size() == 4) {
     if (n == faults.codeAt) report[3] = faults.replyCode;
     if (n == faults.prematureCompletionAt) {

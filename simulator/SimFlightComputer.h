@@ -27,7 +27,10 @@ struct SimFaults {
   // answer: nothing more is sent until the host writes again.
   int noReplyAt = -1;              // reply number n (from 0) is never sent
   int codeAt = -1;                 // reply number n carries replyCode instead of its own code
+                                   // (a bootloader answer: replyCode in place of its byte 1)
   uint8_t replyCode = 0;
+  int lateAt = -1;                 // reply number n, and so those after it, go out lateByUs later
+  uint64_t lateByUs = 0;
   int prematureCompletionAt = -1;  // a completion (code 5) takes the place of reply number n
   int failWriteAt = -1;            // the host's write number n (from 0) fails
   int removeAt = -1;               // the device leaves the bus instead of sending reply number n
