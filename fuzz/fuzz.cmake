@@ -15,3 +15,8 @@ foreach(source ${FUZZ_TARGET_SOURCES})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ulkcore)
 endforeach()
+
+# ulktool's command line: the tool's own files, without its main().
+set(FUZZ_TOOL_SOURCES ${TOOL_SOURCES})
+list(FILTER FUZZ_TOOL_SOURCES EXCLUDE REGEX "/tool/Main\\.cpp$")
+target_sources(fuzz_tool PRIVATE ${FUZZ_TOOL_SOURCES})

@@ -42,6 +42,11 @@ struct ToolCommand {
 
 bool RegisterToolCommand(const ToolCommand& command);
 
+// The whole tool over an argument list (without the program name): global
+// options, then the command. deviceSpec is the default device (ULKUSB_DEVICE),
+// null for none. Answers the exit status.
+int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const char* deviceSpec);
+
 #define ULK_TOOL_CONCAT2(a, b) a##b
 #define ULK_TOOL_CONCAT(a, b) ULK_TOOL_CONCAT2(a, b)
 #define ULK_TOOL_COMMAND(...) \
