@@ -253,5 +253,9 @@ class ExecHost : public HidHost {
 std::shared_ptr<HidHost> MakeExecHost(const std::string& command, std::string& error) {
   std::unique_ptr<ExecProcess> process = StartExecProcess(command, error);
   if (!process) return nullptr;
+  return MakeExecHost(std::move(process));
+}
+
+std::shared_ptr<HidHost> MakeExecHost(std::unique_ptr<ExecProcess> process) {
   return std::make_shared<ExecHost>(std::move(process));
 }

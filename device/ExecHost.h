@@ -13,6 +13,10 @@
 #include "device/HidHost.h"
 
 std::shared_ptr<HidHost> MakeExecHost(const std::string& command, std::string& error);
+// The same over a process already started, or anything that speaks its lines
+// (the fuzz target feeds lines without a process).
+class ExecProcess;
+std::shared_ptr<HidHost> MakeExecHost(std::unique_ptr<ExecProcess> process);
 
 // Parses "R ..." / "W ..." byte lists; false on anything malformed.
 bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& bytes);
