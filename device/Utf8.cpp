@@ -60,3 +60,19 @@ std::wstring FromUtf8(const std::string& text) {
   }
   return out;
 }
+
+std::filesystem::path FilePath(const std::wstring& name) {
+#ifdef _WIN32
+  return std::filesystem::path(name);
+#else
+  return std::filesystem::path(ToUtf8(name));
+#endif
+}
+
+std::wstring WideName(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return path.wstring();
+#else
+  return FromUtf8(path.string());
+#endif
+}

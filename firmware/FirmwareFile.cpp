@@ -13,15 +13,6 @@ const std::array<uint8_t, 16> kFirmwareMagic = {0x30, 0xFF, 0xBE, 0x3D, 0x61, 0x
 
 namespace {
 
-std::filesystem::path FilePath(const std::wstring& path) {
-#ifdef _WIN32
-  return std::filesystem::path(path);
-#else
-  // POSIX file names are bytes; the program's wide texts become UTF-8.
-  return std::filesystem::path(ToUtf8(path));
-#endif
-}
-
 bool ReadExactly(std::istream& in, uint8_t* buffer, size_t size) {
   in.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(size));
   return static_cast<size_t>(in.gcount()) == size;

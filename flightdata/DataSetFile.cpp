@@ -7,6 +7,7 @@
 
 #include "device/Altimeter.h"
 #include "device/TraceLog.h"
+#include "device/Utf8.h"
 #include "flightdata/ReplacingFile.h"
 
 namespace {
@@ -98,7 +99,7 @@ void CAltimeter::WriteDataSet(std::ostream& out, int32_t set) {
 }
 
 DataSetFileStatus ReadDataSetFile(const std::wstring& path, DataSetFileContents& contents) {
-  std::ifstream in(std::filesystem::path(path), std::ios::in | std::ios::binary);
+  std::ifstream in(FilePath(path), std::ios::in | std::ios::binary);
   if (!in.is_open()) return DataSetFileStatus::CannotOpen;
   return ReadDataSet(in, contents);
 }
@@ -150,7 +151,7 @@ DataSetFileStatus ReadDataSet(std::istream& in, DataSetFileContents& contents) {
 }
 
 bool CAltimeter::LoadDataSet(const std::wstring& path) {
-  std::ifstream in(std::filesystem::path(path), std::ios::in | std::ios::binary);
+  std::ifstream in(FilePath(path), std::ios::in | std::ios::binary);
   if (!in.is_open()) return false;
   return LoadDataSet(in);
 }

@@ -2,11 +2,13 @@
 
 #include <system_error>
 
+#include "device/Utf8.h"
+
 namespace fs = std::filesystem;
 
 CReplacingFile::CReplacingFile(const std::wstring& target) {
   if (target.empty()) return;
-  target_ = fs::path(target);
+  target_ = FilePath(target);
   std::error_code ec;
   fs::file_status status = fs::status(target_, ec);
   if (fs::exists(status)) {

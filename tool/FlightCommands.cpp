@@ -14,6 +14,7 @@
 #endif
 
 #include "device/Altimeter.h"
+#include "device/Utf8.h"
 #include "tool/Tool.h"
 #include "tool/ToolDevice.h"
 
@@ -60,7 +61,7 @@ class ToolProgress : public PacketProgress {
 int RunDownload(ToolContext& context) {
   bool csv = context.TakeFlag("--csv");
   if (context.args.size() != 1) return context.Usage("download takes one folder");
-  std::filesystem::path folder(Widen(context.args[0]));
+  std::filesystem::path folder = FilePath(Widen(context.args[0]));
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (!std::filesystem::is_directory(folder, ec)) {
@@ -91,18 +92,18 @@ int RunDownload(ToolContext& context) {
   for (int32_t k = 0; k < sets; ++k) {
     std::string name = "flight-" + std::to_string(k + 1);
     std::filesystem::path file = folder / (name + ".ulk");
-    if (!altimeter.SaveDataSet(file.wstring(), k)) {
+    if (!altimeter.SaveDataSet(WideName(file), k)) {
       context.err << kErrorSaving << "\n";
       return kExitFailed;
     }
-    context.out << "Saved " << Narrow(file.wstring()) << "\n";
+    context.out << "Saved " << Narrow(WideName(file)) << "\n";
     if (csv) {
       std::filesystem::path table = folder / (name + ".csv");
-      if (!altimeter.WriteCsv(k, table.wstring())) {
+      if (!altimeter.WriteCsv(k, WideName(table))) {
         context.err << kCsvFailed << "\n";
         return kExitFailed;
       }
-      context.out << "Saved " << Narrow(table.wstring()) << "\n";
+      context.out << "Saved " << Narrow(WideName(table)) << "\n";
     }
   }
   context.out << "Packets Read: " << altimeter.packets.size() << "\n";

@@ -136,3 +136,30 @@ TEST_F(FlightToolTest, InfoShowsAFileWhoseSettingsFailTheirChecksum) {
 }
 
 }  // namespace
+
+namespace {
+
+// Found by fuzzing: a file name outside ASCII (or not UTF-8 at all) made the
+// tool abort on an exception from the path conversion of the C locale.
+TEST_F(FlightToolTest, FileNamesOutsideAsciiAreFilesLikeAnyOther) {
+  const std::string folder = dir.Path("fl\xC3\xBCge \xD1\x84").string();
+  ToolRun download = Run("--device sim:clock=virtual download '" + folder + "' --csv");
+  ASSERT_EQ(download.status, 0) << download.err;
+  EXPECT_TRUE(std::filesystem::exists(folder + "/flight-1.ulk"));
+  EXPECT_TRUE(std::filesystem::exists(folder + "/flight-1.csv"));
+  EXPECT_NE(download.out.find("Saved " + folder + "/flight-1.ulk"), std::string::npos);
+
+  std::filesystem::rename(folder + "/flight-1.ulk", folder + "/\xC3\xA9t\xC3\xA9.ulk");
+  ToolRun info = Run("info '" + folder + "/\xC3\xA9t\xC3\xA9.ulk'");
+  EXPECT_EQ(info.status, 0) << info.err;
+  ToolRun xml = Run("xml '" + folder + "/\xC3\xA9t\xC3\xA9.ulk' '" + folder + "/\xC3\xA9t\xC3\xA9.xml'");
+  EXPECT_EQ(xml.status, 0) << xml.err;
+  EXPECT_TRUE(std::filesystem::exists(folder + "/\xC3\xA9t\xC3\xA9.xml"));
+
+  // Bytes that are no UTF-8 at all name no file, and say so.
+  ToolRun broken = Run("info '" + dir.Path("f\xF1\xFF\xFF\xFF.ulk").string() + "'");
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_FALSE(broken.err.empty());
+}
+
+}  // namespace
