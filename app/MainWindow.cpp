@@ -196,7 +196,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       GetClientRect(window, &client);
       PAINTSTRUCT paint;
       BeginPaint(window, &paint);
-      PresentPlot(client.right, client.bottom);
+      PresentPlotIfFree(client.right, client.bottom);
       EndPaint(window, &paint);
       ValidateRect(window, nullptr);
       break;

@@ -30,6 +30,10 @@ bool ClearBackBuffer(uint32_t fill);
 // surfaces were lost (they are restored; the plot is back after the next
 // redraw) or when the blit failed.
 bool PresentPlot(int width, int height);
+// PresentPlot unless another thread holds the back buffer (a live download
+// rendering into it, which presents itself): the window's paint must not
+// queue behind it, or the dialogs on the same thread stop repainting.
+bool PresentPlotIfFree(int width, int height);
 
 // Draws the selected data set into the back buffer and invalidates the window.
 void RequestRedraw();

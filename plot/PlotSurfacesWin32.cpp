@@ -187,6 +187,13 @@ bool PresentPlot(int width, int height) {
   return false;
 }
 
+bool PresentPlotIfFree(int width, int height) {
+  PlotSurfaces& s = Surfaces();
+  std::unique_lock<std::recursive_mutex> guard(s.lock, std::try_to_lock);
+  if (!guard.owns_lock()) return false;
+  return PresentPlot(width, height);
+}
+
 void RequestRedraw() {
   PlotSurfaces& s = Surfaces();
   std::lock_guard<std::recursive_mutex> guard(s.lock);
