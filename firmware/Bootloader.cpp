@@ -7,6 +7,7 @@
 #include "device/Altimeter.h"
 #include "device/TraceLog.h"
 #include "firmware/FirmwareFile.h"
+#include "firmware/UpdateFileCheck.h"
 
 namespace {
 
@@ -41,30 +42,13 @@ UpdateResult CAltimeter::UpdateFirmware(UpdateProgress* dialog, const std::wstri
                                         uint16_t& hardwareVersion, uint16_t& requiredBootloaderVersion,
                                         uint16_t& firmwareVersion) {
   FirmwareImage image;
-  uint16_t fileFormat = 0, fileBootloader = 0, fileFirmware = 0;
-  switch (LoadFirmwareFile(path, image, fileFormat, fileBootloader, fileFirmware)) {
-    case FirmwareFileNotOpened:
-      return UpdateFileNotOpened;
-    case FirmwareFileWrongMagic:
-      return UpdateNotFirmwareFile;
-    case FirmwareFileEndedEarly:
-      return UpdateProtocolError;
-    case FirmwareFileWrongFormat:
-      formatVersion = fileFormat;
-      return UpdateWrongFormatVersion;
-    case FirmwareFileRead:
-      formatVersion = fileFormat;
-      break;
-  }
-  requiredBootloaderVersion = fileBootloader;
-  if (!CompatibleVersion(fileBootloader)) return UpdateWrongBootloaderVersion;
-  firmwareVersion = fileFirmware;
-  if (!CompatibleVersion(fileFirmware)) return UpdateWrongFirmwareVersion;
+  UpdateVersions file{formatVersion, hardwareVersion, requiredBootloaderVersion, firmwareVersion};
+  const UpdateResult checked = CheckFirmwareFile(path, image, file);
+  formatVersion = file.formatVersion;
+  requiredBootloaderVersion = file.requiredBootloaderVersion;
+  firmwareVersion = file.firmwareVersion;
+  if (checked != UpdateOk) return checked;
   const int32_t lastBlock = FirmwareLastBlock(image.length);
-  if (lastBlock < 0) {
-    TraceLog << "Invalid image length: " << image.length << std::endl;
-    return UpdateNotFirmwareFile;
-  }
 
   // An application firmware would take these reports for commands.
   if (!bootloaderMode) return UpdateNotInBootloaderMode;

@@ -1,5 +1,7 @@
 #include "firmware/UpdateFileCheck.h"
 
+#include "device/TraceLog.h"
+
 UpdateResult CheckFirmwareFile(const std::wstring& path, FirmwareImage& image, UpdateVersions& versions) {
   uint16_t format = 0, bootloader = 0, firmware = 0;
   switch (LoadFirmwareFile(path, image, format, bootloader, firmware)) {
@@ -20,6 +22,9 @@ UpdateResult CheckFirmwareFile(const std::wstring& path, FirmwareImage& image, U
   if ((bootloader & kVersionMask) != kRequiredVersion) return UpdateWrongBootloaderVersion;
   versions.firmwareVersion = firmware;
   if ((firmware & kVersionMask) != kRequiredVersion) return UpdateWrongFirmwareVersion;
-  if (FirmwareLastBlock(image.length) < 0) return UpdateNotFirmwareFile;
+  if (FirmwareLastBlock(image.length) < 0) {
+    TraceLog << "Invalid image length: " << image.length << std::endl;
+    return UpdateNotFirmwareFile;
+  }
   return UpdateOk;
 }
