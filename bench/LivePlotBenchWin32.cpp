@@ -3,6 +3,13 @@
 // download's worker does it for one packet's seven progress reports. The
 // packet's bus time is 35 reports of 1 ms; the figure to watch is the share of
 // it that the seven reports take (goal: at most 0.1).
+//
+// Between two packets the worker waits for the device's reports; the bench
+// waits out the rest of the packet's 35 ms in the same place. A present hands
+// the blit to the drawing layer, which finishes it after the call returns (under
+// Wine on its own thread), and the next use of the back buffer waits for that:
+// measured back to back, without the bus time between packets, that wait lands
+// on the next report. The bench prints that figure too.
 #include <windows.h>
 
 #include <algorithm>
@@ -75,11 +82,38 @@ int main() {
   const std::vector<uint32_t> words = FlightWords();
 
   constexpr int kPackets = 40;
-  std::vector<double> clear, render, present, packet, naive, firstReport;
+  std::vector<double> clear, render, present, packet, firstReport, backToBack;
   LivePlotPace pace;
-  for (int p = 0; p < kPackets; ++p) {
-    // The last packets of a full memory: 15 new samples each time.
+  // Seven reports of one packet, the first of which sees the packet's 15 new
+  // samples: their time, and that of the report that draws.
+  auto packetReports = [&](int p, double& first) {
     FeedPreview(words, kSamples - 15 * (p % 2));
+    const double start = NowMs();
+    int drawn = 0;
+    for (int r = 0; r < kReportsPerPacket; ++r) {
+      drawn += PresentLivePreview(pace, window);
+      if (r == 0) first = NowMs() - start;
+    }
+    if (drawn != 1) std::printf("packet %d drew %d times\n", p, drawn);
+    return NowMs() - start;
+  };
+  double packetStart = NowMs();
+  for (int p = 0; p < kPackets; ++p) {
+    // The rest of the previous packet's bus time.
+    while (NowMs() - packetStart < kPacketBusMs) Sleep(1);
+    packetStart = NowMs();
+    double first = 0;
+    packet.push_back(packetReports(p, first));
+    firstReport.push_back(first);
+  }
+  for (int p = 0; p < kPackets; ++p) {
+    double first = 0;
+    backToBack.push_back(packetReports(p, first));
+  }
+  // The steps of one drawing, each after the bus time.
+  for (int p = 0; p < kPackets; ++p) {
+    FeedPreview(words, kSamples - 15 * (p % 2));
+    Sleep(static_cast<DWORD>(kPacketBusMs));
     double t0 = NowMs();
     ClearBackBuffer(0x808080);
     double t1 = NowMs();
@@ -90,42 +124,14 @@ int main() {
     clear.push_back(t1 - t0);
     render.push_back(t2 - t1);
     present.push_back(t3 - t2);
-    naive.push_back(kReportsPerPacket * (t3 - t1));
-
-    // What the worker does: seven reports, of which the first sees the new samples.
-    FeedPreview(words, kSamples - 15 * ((p + 1) % 2));
-    double start = NowMs();
-    int drawn = 0;
-    double first = 0;
-    for (int r = 0; r < kReportsPerPacket; ++r) {
-      drawn += PresentLivePreview(pace, window);
-      if (r == 0) first = NowMs() - start;
-    }
-    packet.push_back(NowMs() - start);
-    firstReport.push_back(first);
-    if (drawn != 1) std::printf("packet %d drew %d times\n", p, drawn);
   }
-  // The drawing as the worker meets it: right after the last present.
-  std::vector<double> renderAfterPresent, renderAgain;
-  for (int p = 0; p < 10; ++p) {
-    PresentPlot(kWidth, kHeight);
-    double t0 = NowMs();
-    RenderLivePlot();
-    double t1 = NowMs();
-    RenderLivePlot();
-    double t2 = NowMs();
-    renderAfterPresent.push_back(t1 - t0);
-    renderAgain.push_back(t2 - t1);
-  }
-  std::printf("  RenderLivePlot after a present %8.3f ms, again at once %8.3f ms\n", Median(renderAfterPresent),
-              Median(renderAgain));
   std::printf("live plot at %d samples on %d x %d (median of %d packets)\n", kSamples, kWidth, kHeight, kPackets);
-  std::printf("  fill back buffer          %8.3f ms\n", Median(clear));
+  std::printf("  colour-fill blit          %8.3f ms\n", Median(clear));
   std::printf("  RenderLivePlot            %8.3f ms\n", Median(render));
   std::printf("  PresentPlot               %8.3f ms\n", Median(present));
-  std::printf("  7 reports, each drawn     %8.3f ms  share of the packet's bus time %.3f\n", Median(naive),
-              Median(naive) / kPacketBusMs);
-  std::printf("  the report that draws      %8.3f ms\n", Median(firstReport));
+  std::printf("  the report that draws     %8.3f ms\n", Median(firstReport));
+  std::printf("  7 reports, back to back   %8.3f ms  share %.3f (no bus time between packets)\n", Median(backToBack),
+              Median(backToBack) / kPacketBusMs);
   std::printf("  7 reports, as the worker  %8.3f ms  share of the packet's bus time %.3f (goal <= 0.1)\n",
               Median(packet), Median(packet) / kPacketBusMs);
   ReleaseSurfaces();

@@ -1,5 +1,7 @@
 #include "plot/GdiPlusCanvasWin32.h"
 
+#include <mutex>
+
 bool FillSurface(IDirectDrawSurface7* surface, uint32_t fill) {
   if (!surface) return false;
   DDBLTFX effects{};
@@ -15,7 +17,8 @@ GdiPlusCanvas::~GdiPlusCanvas() { ReleaseGraphics(); }
 
 void GdiPlusCanvas::ReleaseGraphics() {
   // Everything made on the context goes before the context itself.
-  font_.reset();
+  font_ = nullptr;
+  contextFont_.reset();
   brushes_.clear();
   pens_.clear();
   graphics_.reset();
@@ -94,26 +97,59 @@ std::wstring SansSerifFamilyName() {
   return status == Gdiplus::Ok ? std::wstring(name) : std::wstring();
 }
 
+// Finding a face costs a font enumeration, under Wine about a third of a
+// millisecond, and the download preview draws its labels once a packet: the
+// fonts found stay until the GDI+ session ends (ReleaseCachedFonts).
+struct CachedFont {
+  std::wstring family;
+  float points;
+  std::unique_ptr<Gdiplus::Font> font;
+};
+
+std::mutex& FontCacheLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::vector<CachedFont>& FontCache() {
+  static std::vector<CachedFont> cache;
+  return cache;
+}
+
 }  // namespace
+
+void ReleaseCachedFonts() {
+  std::lock_guard<std::mutex> guard(FontCacheLock());
+  FontCache().clear();
+}
 
 Gdiplus::Font* GdiPlusCanvas::FontFor(const PlotFont& font) {
   std::wstring family = font.family ? font.family : L"";
-  if (font_ && family == fontFamily_ && font.points == fontPoints_) return font_.get();
+  if (font_ && family == fontFamily_ && font.points == fontPoints_) return font_;
+  font_ = nullptr;
+  contextFont_.reset();
+  fontFamily_ = family;
+  fontPoints_ = font.points;
+  std::lock_guard<std::mutex> guard(FontCacheLock());
+  for (const CachedFont& cached : FontCache())
+    if (cached.family == family && cached.points == font.points) return font_ = cached.font.get();
   // Wine without the core fonts has neither Arial nor a generic sans-serif
   // family; the labels would then be lost, so common free sans-serif faces
   // follow, and the context's own font comes last.
   const std::wstring candidates[] = {family, SansSerifFamilyName(), L"Liberation Sans", L"DejaVu Sans", L"Tahoma"};
-  font_.reset();
   for (const std::wstring& face : candidates) {
     if (face.empty() || !Gdiplus::FontFamily(face.c_str()).IsAvailable()) continue;
-    font_ = std::make_unique<Gdiplus::Font>(face.c_str(), font.points, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
-    if (font_->GetLastStatus() == Gdiplus::Ok) break;
-    font_.reset();
+    auto made = std::make_unique<Gdiplus::Font>(face.c_str(), font.points, Gdiplus::FontStyleRegular, Gdiplus::UnitPoint);
+    if (made->GetLastStatus() != Gdiplus::Ok) continue;
+    font_ = made.get();
+    FontCache().push_back({family, font.points, std::move(made)});
+    return font_;
   }
-  if (!font_ && dc_) font_ = std::make_unique<Gdiplus::Font>(dc_);
-  fontFamily_ = family;
-  fontPoints_ = font.points;
-  return font_.get();
+  if (dc_) {
+    contextFont_ = std::make_unique<Gdiplus::Font>(dc_);
+    font_ = contextFont_.get();
+  }
+  return font_;
 }
 
 void GdiPlusCanvas::DrawLine(const PlotPen& pen, PlotPoint from, PlotPoint to) {

@@ -14,6 +14,10 @@
 // A colour-fill blit of the whole surface (0x00RRGGBB on a 32-bit surface).
 bool FillSurface(IDirectDrawSurface7* surface, uint32_t fill);
 
+// The fonts the canvases found stay for later renderings; they must go before
+// the GDI+ session ends.
+void ReleaseCachedFonts();
+
 class GdiPlusCanvas : public PlotCanvas {
  public:
   // surface may be null (no back buffer): then Clear answers false. gdiLines:
@@ -59,5 +63,6 @@ class GdiPlusCanvas : public PlotCanvas {
   std::vector<std::pair<uint32_t, std::unique_ptr<Gdiplus::SolidBrush>>> brushes_;
   std::wstring fontFamily_;
   float fontPoints_ = 0;
-  std::unique_ptr<Gdiplus::Font> font_;
+  Gdiplus::Font* font_ = nullptr;  // a cached face or contextFont_
+  std::unique_ptr<Gdiplus::Font> contextFont_;
 };

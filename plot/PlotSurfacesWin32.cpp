@@ -262,5 +262,6 @@ CGdiPlusSession::CGdiPlusSession() {
 }
 
 CGdiPlusSession::~CGdiPlusSession() {
+  ReleaseCachedFonts();
   if (token_) Gdiplus::GdiplusShutdown(token_);
 }
