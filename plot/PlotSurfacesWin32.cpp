@@ -210,7 +210,7 @@ void RenderLivePlot() {
   PlotSurfaces& s = Surfaces();
   std::lock_guard<std::recursive_mutex> guard(s.lock);
   ++s.writes;
-  // Drawn once a packet while the device streams: the fast lines.
+  // Drawn several times a packet while the device streams: the fast lines.
   GdiPlusCanvas canvas(s.backBuffer, s.width, true);
   Altimeter().RenderLivePlot(canvas);
 }
