@@ -61,7 +61,8 @@ inline double SmoothStep(double here, double sum, int d, double cap, double prev
 // neighbours on either side (the window starts at i+lo and ends before i+hi),
 // added in ascending k. Samples with a full window on both sides are taken
 // four at a time: four sums, each added in its own order as before, so the
-// results are the same doubles while the four chains of additions overlap.
+// results are the same doubles while the four chains of additions overlap
+// and each neighbour is read once instead of four times.
 void AdaptiveSmooth(const std::vector<double>& source, std::vector<double>& output, double cap) {
   const int n = static_cast<int>(source.size());
   const double* s = source.data();
@@ -73,11 +74,18 @@ void AdaptiveSmooth(const std::vector<double>& source, std::vector<double>& outp
       const double* w = s + (i - kSmoothingReach);
       const double h0 = s[i], h1 = s[i + 1], h2 = s[i + 2], h3 = s[i + 3];
       double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+      // The four windows are one apart: each neighbour is loaded once and
+      // handed down from the last sum to the first.
+      double x0 = w[0], x1 = w[1], x2 = w[2];
       for (int k = 0; k < kWindow; ++k) {
-        s0 += std::fabs(h0 - w[k]);
-        s1 += std::fabs(h1 - w[k + 1]);
-        s2 += std::fabs(h2 - w[k + 2]);
-        s3 += std::fabs(h3 - w[k + 3]);
+        const double x3 = w[k + 3];
+        s0 += std::fabs(h0 - x0);
+        s1 += std::fabs(h1 - x1);
+        s2 += std::fabs(h2 - x2);
+        s3 += std::fabs(h3 - x3);
+        x0 = x1;
+        x1 = x2;
+        x2 = x3;
       }
       previous = output[static_cast<size_t>(i)] = SmoothStep(h0, s0, kWindow, cap, previous);
       previous = output[static_cast<size_t>(i) + 1] = SmoothStep(h1, s1, kWindow, cap, previous);
