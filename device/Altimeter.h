@@ -145,6 +145,9 @@ class CAltimeter : public CHidDevice {
   bool LoadDataSet(std::istream& in);
   bool WriteCsv(int32_t set, const std::wstring& path);
   bool WriteXml(int32_t set, const std::wstring& path);
+  // The exports' bytes into a stream; the path forms above are shells over these.
+  void WriteCsv(int32_t set, std::ostream& out);
+  void WriteXml(int32_t set, std::ostream& out);
   static std::string EscapeXml(const std::string& text);
 
   // --- plot (plot/)

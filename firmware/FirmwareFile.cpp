@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -37,7 +38,21 @@ bool FirmwareImage::BlockIsErased(int32_t block) const {
 }
 
 void ScrambleFirmware(uint8_t* bytes, size_t size) {
-  for (size_t i = 0; i + 1 < size; i += 2) {
+  // Eight bytes at a time (the key repeats every two), then the rest byte by
+  // byte; an odd last byte stays as it is.
+  const uint8_t keyBytes[8] = {kFirmwareScramble & 0xFF, kFirmwareScramble >> 8, kFirmwareScramble & 0xFF,
+                               kFirmwareScramble >> 8, kFirmwareScramble & 0xFF, kFirmwareScramble >> 8,
+                               kFirmwareScramble & 0xFF, kFirmwareScramble >> 8};
+  uint64_t wordKey;
+  std::memcpy(&wordKey, keyBytes, sizeof wordKey);
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, sizeof word);
+    word ^= wordKey;
+    std::memcpy(bytes + i, &word, sizeof word);
+  }
+  for (; i + 1 < size; i += 2) {
     bytes[i] ^= static_cast<uint8_t>(kFirmwareScramble & 0xFF);
     bytes[i + 1] ^= static_cast<uint8_t>(kFirmwareScramble >> 8);
   }

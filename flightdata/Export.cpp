@@ -58,9 +58,13 @@ std::string CAltimeter::EscapeXml(const std::string& text) {
 bool CAltimeter::WriteCsv(int32_t set, const std::wstring& path) {
   CReplacingFile file(path);
   if (!file.IsOpen()) return false;
+  WriteCsv(set, file.Stream());
+  return file.Commit();
+}
+
+void CAltimeter::WriteCsv(int32_t set, std::ostream& out) {
   std::lock_guard<std::recursive_mutex> lock(dataLock);
   SelectDataSet(set);
-  std::ostream& out = file.Stream();
   std::string buffer = kCsvHeader;
   buffer.reserve(kWriteBlock + 256);
   const size_t n = flight.altitudeMsl.size();
@@ -89,15 +93,18 @@ bool CAltimeter::WriteCsv(int32_t set, const std::wstring& path) {
     if (buffer.size() >= kWriteBlock) Flush(buffer, out);
   }
   Flush(buffer, out);
-  return file.Commit();
 }
 
 bool CAltimeter::WriteXml(int32_t set, const std::wstring& path) {
   CReplacingFile file(path);
   if (!file.IsOpen()) return false;
+  WriteXml(set, file.Stream());
+  return file.Commit();
+}
+
+void CAltimeter::WriteXml(int32_t set, std::ostream& out) {
   std::lock_guard<std::recursive_mutex> lock(dataLock);
   SelectDataSet(set);
-  std::ostream& out = file.Stream();
   std::string buffer =
       "<xml>\n"
       "\t<flightdata version=\"1.0\">\n"
@@ -122,5 +129,4 @@ bool CAltimeter::WriteXml(int32_t set, const std::wstring& path) {
       "\t</flightdata>\n"
       "</xml>";
   Flush(buffer, out);
-  return file.Commit();
 }

@@ -4,7 +4,8 @@ if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   message(FATAL_ERROR "ULKUSB_FUZZ needs clang (libFuzzer): configure with CMAKE_CXX_COMPILER=clang++")
 endif()
 set(FUZZ_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
-target_compile_options(ulkcore PRIVATE ${FUZZ_SANITIZERS} -fsanitize=fuzzer-no-link)
+target_compile_options(ulkcore PRIVATE ${FUZZ_SANITIZERS} -fsanitize=fuzzer-no-link
+                       -fsanitize-coverage-ignorelist=${CMAKE_SOURCE_DIR}/fuzz/coverage-ignore.txt)
 target_link_options(ulkcore INTERFACE -fsanitize=address,undefined)
 
 file(GLOB FUZZ_TARGET_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)

@@ -87,6 +87,8 @@ fuzz_targets() {
 # Runs one target over its seeds and what earlier runs found, then for the
 # given seconds more; prints "TARGET: N executions, coverage C, T s" and
 # answers false on a crash, a leak or a hang (the input is kept in crashes/).
+# Leaves the figures in FUZZ_RUNS, FUZZ_COV, FUZZ_FT, FUZZ_SECONDS and
+# FUZZ_RESULT (ok, crash, leak, timeout, oom or failed) for the campaign ledger.
 run_fuzz_target() {
   local t="$1" seconds="$2"
   local work="$BUILD/fuzz-work/$t"
@@ -98,8 +100,23 @@ run_fuzz_target() {
   local status=$?
   local runs cov
   runs=$(grep -aE '^stat::number_of_executed_units:' "$log" | awk '{print $2}')
+  # A run that stopped on a finding prints no final figures: its last status line has them.
+  [ -n "$runs" ] || runs=$(grep -aoE '^#[0-9]+' "$log" | tail -1 | tr -d '#')
   cov=$(grep -aoE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1)
-  echo "$t: ${runs:-?} executions, ${cov:-coverage ?}, $(( $(date +%s) - started )) s"
+  FUZZ_SECONDS=$(( $(date +%s) - started ))
+  FUZZ_RUNS=${runs:-0}
+  FUZZ_COV=$(echo "$cov" | awk '{print $2}')
+  FUZZ_FT=$(echo "$cov" | awk '{print $4}')
+  FUZZ_RESULT=ok
+  if [ "$status" -ne 0 ]; then
+    if grep -aq 'ERROR: libFuzzer: timeout' "$log"; then FUZZ_RESULT=timeout
+    elif grep -aq 'ERROR: libFuzzer: out-of-memory' "$log"; then FUZZ_RESULT=oom
+    elif grep -aq 'ERROR: LeakSanitizer' "$log"; then FUZZ_RESULT=leak
+    elif grep -aqE 'ERROR: (AddressSanitizer|UndefinedBehaviorSanitizer|libFuzzer)|runtime error|property broken' "$log"; then FUZZ_RESULT=crash
+    else FUZZ_RESULT=failed
+    fi
+  fi
+  echo "$t: ${runs:-?} executions, ${cov:-coverage ?}, $FUZZ_SECONDS s"
   if [ "$status" -ne 0 ]; then
     grep -aE 'ERROR|property broken|SUMMARY|Test unit written' "$log" | head -8
     echo "$t failed (status $status); the log is $log"

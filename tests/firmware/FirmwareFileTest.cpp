@@ -40,6 +40,23 @@ TEST(FirmwareFileTest, PackThenLoadGivesBackTheImage) {
   EXPECT_EQ(loaded.buffer, expected);
 }
 
+TEST(FirmwareFileTest, ScrambleXorsEachWordWhateverTheLengthAndAlignment) {
+  // Against the rule byte by byte: even offsets take 0xB2, odd ones 0xC7, and
+  // an odd last byte is left alone.
+  std::vector<uint8_t> backing = PatternImage(64);
+  for (size_t start : {0u, 1u, 3u}) {
+    for (size_t size : {0u, 1u, 2u, 7u, 8u, 9u, 15u, 16u, 17u, 23u}) {
+      std::vector<uint8_t> bytes = backing;
+      ScrambleFirmware(bytes.data() + start, size);
+      for (size_t i = 0; i < bytes.size(); ++i) {
+        const bool inside = i >= start && i - start < size - size % 2;
+        const uint8_t key = (i - start) % 2 == 0 ? 0xB2 : 0xC7;
+        EXPECT_EQ(bytes[i], inside ? backing[i] ^ key : backing[i]) << "start " << start << " size " << size << " at " << i;
+      }
+    }
+  }
+}
+
 TEST(FirmwareFileTest, PackRefusesAnImageLargerThanTheFlash) {
   ScratchDir dir;
   EXPECT_FALSE(WriteFirmwareFile(dir.WidePath("a.dat"), PatternImage(kFirmwareImageSize + 1), 0, 0x0400, 0x0401));

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "device/Altimeter.h"
 #include "tests/TestSupport.h"
@@ -152,6 +154,59 @@ TEST(DataSetDecode, ASteadyClimbReachesItsVelocityAndAFlatSeriesHoldsStill) {
   for (size_t i = 0; i < 15; ++i) {
     EXPECT_EQ(alt.flight.smoothedAltitude[i], 0.0);
     EXPECT_EQ(alt.flight.velocity[i], 0.0);
+  }
+}
+
+// The smoothing as it was first written, one sample at a time: the decode
+// must give exactly its doubles.
+std::vector<double> SmoothOneAtATime(const std::vector<double>& source, double cap) {
+  const int n = static_cast<int>(source.size());
+  std::vector<double> output(source.size());
+  double previous = 0.0;
+  for (int i = 0; i < n; ++i) {
+    int lo = i < 40 ? -i : -40;
+    int hi = i + 40 < n ? 40 : n - 1 - i;
+    int d = hi - lo;
+    double here = source[static_cast<size_t>(i)];
+    double a = 0.0;
+    if (d > 0) {
+      double sum = 0.0;
+      for (int k = i + lo; k < i + hi; ++k) sum += std::fabs(here - source[static_cast<size_t>(k)]);
+      a = std::pow(0.95, sum / d * 10 / d);
+    }
+    a = std::min(a, cap);
+    double out = (1 - a) * here + a * previous;
+    output[static_cast<size_t>(i)] = out;
+    previous = out;
+  }
+  return output;
+}
+
+TEST(DataSetDecode, SmoothingGivesTheSameDoublesAsOneSampleAtATime) {
+  // Lengths around the edges of the full windows (40 on each side) and of
+  // the blocks of four, over a climb with noise, a drop and a glitch.
+  for (size_t length : {1u, 2u, 3u, 40u, 41u, 80u, 81u, 82u, 83u, 84u, 85u, 86u, 87u, 88u, 123u, 1500u}) {
+    CAltimeter alt;
+    uint32_t noise = 12345;
+    std::vector<uint32_t> words;
+    for (size_t i = 0; i < length; ++i) {
+      noise = noise * 1103515245u + 12345u;
+      uint32_t altitude = 10000 + static_cast<uint32_t>(i < 600 ? 9 * i : 5400 - 4 * (i - 600)) + (noise >> 28);
+      if (i == 97) altitude += 3000;
+      words.push_back(SampleWord(altitude));
+    }
+    for (size_t p = 0; p * 15 < words.size(); ++p) {
+      CFlashPacket packet = MakePacket(p == 0 ? 2 : 3);
+      for (size_t j = 0; j < 15 && p * 15 + j < words.size(); ++j) packet.samples[j] = words[p * 15 + j];
+      alt.packets.push_back(packet);
+    }
+    ASSERT_TRUE(alt.SelectDataSet(0));
+    const FlightData& f = alt.flight;
+    ASSERT_EQ(f.smoothedAltitude.size(), length);
+    const std::vector<double> altitude = SmoothOneAtATime(f.altitudeAgl, 1.0);
+    const std::vector<double> velocity = SmoothOneAtATime(f.velocity, 0.8);
+    EXPECT_EQ(std::memcmp(f.smoothedAltitude.data(), altitude.data(), length * sizeof(double)), 0) << length;
+    EXPECT_EQ(std::memcmp(f.smoothedVelocity.data(), velocity.data(), length * sizeof(double)), 0) << length;
   }
 }
 

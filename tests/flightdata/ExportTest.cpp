@@ -19,6 +19,12 @@ TEST_F(ExportTest, TheSmallFixtureExportsToItsHandCheckedBytes) {
   EXPECT_EQ(ReadFileBytes(dir.Path("out.csv")), ReadFileBytes(FixturePath("small-flight.csv")));
   EXPECT_EQ(ReadFileBytes(dir.Path("out.xml")), ReadFileBytes(FixturePath("small-flight.xml")));
   EXPECT_EQ(alt.flight.selectedSet, 0);
+  // The stream forms write the same bytes.
+  std::ostringstream csv, xml;
+  alt.WriteCsv(0, csv);
+  alt.WriteXml(0, xml);
+  EXPECT_EQ(csv.str(), ReadFileBytes(FixturePath("small-flight.csv")));
+  EXPECT_EQ(xml.str(), ReadFileBytes(FixturePath("small-flight.xml")));
 }
 
 TEST_F(ExportTest, AnEmptySetWritesTheFrameOnlyAndTheCommentBlockFollowsTheCommentList) {
