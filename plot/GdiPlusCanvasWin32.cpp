@@ -10,8 +10,8 @@ bool FillSurface(IDirectDrawSurface7* surface, uint32_t fill) {
   return SUCCEEDED(surface->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &effects));
 }
 
-GdiPlusCanvas::GdiPlusCanvas(IDirectDrawSurface7* surface, int width, bool directPixels)
-    : surface_(surface), width_(width), directPixels_(directPixels) {}
+GdiPlusCanvas::GdiPlusCanvas(IDirectDrawSurface7* surface, int width, bool gdiLines)
+    : surface_(surface), width_(width), gdiLines_(gdiLines) {}
 
 GdiPlusCanvas::~GdiPlusCanvas() { ReleaseGraphics(); }
 
@@ -22,44 +22,13 @@ void GdiPlusCanvas::ReleaseGraphics() {
   brushes_.clear();
   pens_.clear();
   graphics_.reset();
+  if (gdiPen_) {
+    SelectObject(dc_, GetStockObject(BLACK_PEN));
+    DeleteObject(gdiPen_);
+    gdiPen_ = nullptr;
+  }
   if (dc_) surface_->ReleaseDC(dc_);
   dc_ = nullptr;
-  UnlockPixels();
-}
-
-bool GdiPlusCanvas::LockPixels(bool discard) {
-  if (locked_) return true;
-  if (!directPixels_ || !surface_) return false;
-  // A surface whose context is out cannot be locked.
-  ReleaseGraphics();
-  DDSURFACEDESC2 description{};
-  description.dwSize = sizeof description;
-  const DWORD flags = DDLOCK_WAIT | DDLOCK_WRITEONLY | DDLOCK_SURFACEMEMORYPTR;
-  // Whatever the surface held is about to be overwritten: the drawing layer
-  // need not fetch it first (a layer that does not take the hint is asked again without it).
-  if ((!discard || FAILED(surface_->Lock(nullptr, &description, flags | DDLOCK_DISCARDCONTENTS, nullptr))) &&
-      FAILED(surface_->Lock(nullptr, &description, flags, nullptr))) {
-    directPixels_ = false;
-    return false;
-  }
-  const DDPIXELFORMAT& format = description.ddpfPixelFormat;
-  if (format.dwRGBBitCount != 32 || format.dwRBitMask != 0xFF0000 || format.dwGBitMask != 0xFF00 ||
-      format.dwBBitMask != 0xFF || !description.lpSurface || description.lPitch % 4 != 0) {
-    // Another layout: the library draws instead.
-    surface_->Unlock(nullptr);
-    directPixels_ = false;
-    return false;
-  }
-  rows_ = {static_cast<uint32_t*>(description.lpSurface), static_cast<int>(description.dwWidth),
-           static_cast<int>(description.dwHeight), static_cast<int>(description.lPitch / 4)};
-  locked_ = true;
-  return true;
-}
-
-void GdiPlusCanvas::UnlockPixels() {
-  if (!locked_) return;
-  surface_->Unlock(nullptr);
-  locked_ = false;
 }
 
 bool GdiPlusCanvas::Clear(uint32_t fill) {
@@ -67,8 +36,15 @@ bool GdiPlusCanvas::Clear(uint32_t fill) {
   // A surface whose context is out is locked: the fill must wait for it.
   ReleaseGraphics();
   dcFailed_ = false;
-  if (LockPixels(true)) {
-    FillPixels(rows_, fill);
+  if (gdiLines_) {
+    HDC dc = Dc();
+    if (!dc) return true;
+    HBRUSH brush = CreateSolidBrush(RGB((fill >> 16) & 0xFF, (fill >> 8) & 0xFF, fill & 0xFF));
+    RECT all{0, 0, width_, GetDeviceCaps(dc, VERTRES)};
+    BITMAP bitmap{};
+    if (GetObjectW(GetCurrentObject(dc, OBJ_BITMAP), sizeof bitmap, &bitmap)) all = {0, 0, bitmap.bmWidth, bitmap.bmHeight};
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
     return true;
   }
   FillSurface(surface_, fill);
@@ -77,7 +53,6 @@ bool GdiPlusCanvas::Clear(uint32_t fill) {
 
 HDC GdiPlusCanvas::Dc() {
   if (dc_ || dcFailed_ || !surface_) return dc_;
-  UnlockPixels();
   if (FAILED(surface_->GetDC(&dc_))) {
     dc_ = nullptr;
     dcFailed_ = true;
@@ -178,8 +153,22 @@ Gdiplus::Font* GdiPlusCanvas::FontFor(const PlotFont& font) {
 }
 
 void GdiPlusCanvas::DrawLine(const PlotPen& pen, PlotPoint from, PlotPoint to) {
-  if (LockPixels(false)) {
-    FillLine(rows_, from, to, pen.width, pen.argb & 0x00FFFFFF);
+  if (gdiLines_) {
+    HDC dc = Dc();
+    if (!dc) return;
+    if (graphics_) graphics_->Flush(Gdiplus::FlushIntentionSync);
+    if (!gdiPen_ || gdiPenIs_.argb != pen.argb || gdiPenIs_.width != pen.width) {
+      LOGBRUSH brush{BS_SOLID, RGB((pen.argb >> 16) & 0xFF, (pen.argb >> 8) & 0xFF, pen.argb & 0xFF), 0};
+      HPEN made = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_FLAT | PS_JOIN_MITER,
+                               static_cast<DWORD>(pen.width + 0.5f), &brush, 0, nullptr);
+      if (!made) return;
+      SelectObject(dc, made);
+      if (gdiPen_) DeleteObject(gdiPen_);
+      gdiPen_ = made;
+      gdiPenIs_ = pen;
+    }
+    MoveToEx(dc, from.x, from.y, nullptr);
+    LineTo(dc, to.x, to.y);
     return;
   }
   Gdiplus::Graphics* graphics = Graphics();
