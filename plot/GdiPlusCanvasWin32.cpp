@@ -29,6 +29,7 @@ void GdiPlusCanvas::ReleaseGraphics() {
   }
   if (dc_) surface_->ReleaseDC(dc_);
   dc_ = nullptr;
+  contextPixelsKnown_ = false;
 }
 
 bool GdiPlusCanvas::Clear(uint32_t fill) {
@@ -152,10 +153,55 @@ Gdiplus::Font* GdiPlusCanvas::FontFor(const PlotFont& font) {
   return font_;
 }
 
+const PixelRows* GdiPlusCanvas::ContextPixels() {
+  if (!dc_) return nullptr;
+  if (!contextPixelsKnown_) {
+    contextPixelsKnown_ = true;
+    contextPixels_ = {};
+    // Where the context draws into a 32-bit RGB bitmap whose bits can be had,
+    // a line is a few rows of stores there instead of a call and a polygon.
+    DIBSECTION dib{};
+    if (GetObjectW(GetCurrentObject(dc_, OBJ_BITMAP), sizeof dib, &dib) == sizeof dib && dib.dsBm.bmBits &&
+        dib.dsBm.bmBitsPixel == 32 && dib.dsBm.bmWidthBytes % 4 == 0 &&
+        (dib.dsBmih.biCompression == BI_RGB ||
+         (dib.dsBmih.biCompression == BI_BITFIELDS && dib.dsBitfields[0] == 0xFF0000 &&
+          dib.dsBitfields[1] == 0xFF00 && dib.dsBitfields[2] == 0xFF))) {
+      const int height = dib.dsBm.bmHeight;
+      const int stride = dib.dsBm.bmWidthBytes / 4;
+      uint32_t* top = static_cast<uint32_t*>(dib.dsBm.bmBits);
+      uint32_t* bottom = top + static_cast<ptrdiff_t>(height - 1) * stride;
+      // Which way the rows run: a surface's context may give a positive height
+      // (bottom up) over rows kept top down, so one pixel is set through GDI
+      // and looked for, and both rows' first pixels are put back.
+      const uint32_t topWas = *top, bottomWas = *bottom;
+      uint32_t probe = (topWas ^ 0xFFFFFF) & 0xFFFFFF;
+      if (probe == (bottomWas & 0xFFFFFF)) probe ^= 1;
+      GdiFlush();
+      SetPixelV(dc_, 0, 0, RGB((probe >> 16) & 0xFF, (probe >> 8) & 0xFF, probe & 0xFF));
+      GdiFlush();
+      const bool topDown = (*top & 0xFFFFFF) == probe;
+      const bool bottomUp = !topDown && (*bottom & 0xFFFFFF) == probe;
+      *top = topWas;
+      *bottom = bottomWas;
+      if (topDown) contextPixels_ = {top, dib.dsBm.bmWidth, height, stride};
+      if (bottomUp) contextPixels_ = {bottom, dib.dsBm.bmWidth, height, -stride};
+    }
+  }
+  if (!contextPixels_.pixels) return nullptr;
+  // What GDI+ and GDI still hold back goes out before the bits change.
+  if (graphics_) graphics_->Flush(Gdiplus::FlushIntentionSync);
+  GdiFlush();
+  return &contextPixels_;
+}
+
 void GdiPlusCanvas::DrawLine(const PlotPen& pen, PlotPoint from, PlotPoint to) {
   if (gdiLines_) {
     HDC dc = Dc();
     if (!dc) return;
+    if (const PixelRows* pixels = ContextPixels()) {
+      FillLine(*pixels, from, to, pen.width, pen.argb & 0x00FFFFFF);
+      return;
+    }
     if (graphics_) graphics_->Flush(Gdiplus::FlushIntentionSync);
     if (!gdiPen_ || gdiPenIs_.argb != pen.argb || gdiPenIs_.width != pen.width) {
       LOGBRUSH brush{BS_SOLID, RGB((pen.argb >> 16) & 0xFF, (pen.argb >> 8) & 0xFF, pen.argb & 0xFF), 0};
