@@ -103,17 +103,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(again.flight.rawSamples == shown);
   }
 
-  // The path forms are shells over the stream forms: their files hold the same bytes.
+  // The path forms are shells over the stream forms: their files hold the same
+  // bytes. An implausible altitude takes the last valid one decoded before,
+  // in any set, so the CSV and XML of a set depend on what was decoded last:
+  // the first set is decoded once more, which leaves that state as its own
+  // decode leaves it, and then written both ways.
   if (std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(data), size)) % kPathFormsOneIn != 0)
     return 0;
   static ScratchFolder folder;
+  FUZZ_CHECK(alt.SelectDataSet(0));
+  std::ostringstream csvAgain, xmlAgain, saved;
+  alt.WriteCsv(0, csvAgain);
   FUZZ_CHECK(alt.WriteCsv(0, folder.File("set.csv")));
+  FUZZ_CHECK(folder.Bytes("set.csv") == csvAgain.str());
+  alt.WriteXml(0, xmlAgain);
   FUZZ_CHECK(alt.WriteXml(0, folder.File("set.xml")));
-  FUZZ_CHECK(alt.SaveDataSet(folder.File("set.ulk"), 0));
-  FUZZ_CHECK(folder.Bytes("set.csv") == csv);
-  FUZZ_CHECK(folder.Bytes("set.xml") == xml);
-  std::ostringstream saved;
+  FUZZ_CHECK(folder.Bytes("set.xml") == xmlAgain.str());
   alt.WriteDataSet(saved, 0);
+  FUZZ_CHECK(alt.SaveDataSet(folder.File("set.ulk"), 0));
   FUZZ_CHECK(folder.Bytes("set.ulk") == saved.str());
   CAltimeter fromFile;
   FUZZ_CHECK(fromFile.LoadDataSet(folder.File("set.ulk")));
