@@ -93,7 +93,8 @@ run_fuzz_target() {
   local t="$1" seconds="$2"
   local work="$BUILD/fuzz-work/$t"
   mkdir -p "$work/corpus" "$work/crashes" "$work/tmp"
-  local log="$work/last.log"
+  # FUZZ_JOB names the log of one of several runs of a target at once.
+  local log="$work/last${FUZZ_JOB:+.$FUZZ_JOB}.log"
   local started=$(date +%s)
   # The time-out is wall time: at the lowest priority on a machine busy with
   # other work, an input of a tenth of a second has been held for twenty.
