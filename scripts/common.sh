@@ -71,12 +71,17 @@ sanitizer_env() {
 
 # The fuzz targets: clang with libFuzzer, ASan and UBSan over the core.
 build_fuzz() {
-  if [ ! -f "$BUILD/fuzz/build.ninja" ]; then
-    CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DULKUSB_FUZZ=ON >/dev/null || return 1
-  fi
-  ninja -C "$BUILD/fuzz" >"$BUILD/fuzz-build.log" 2>&1 || { cat "$BUILD/fuzz-build.log"; return 1; }
-  grep -E "warning:" "$BUILD/fuzz-build.log" || true
+  mkdir -p "$BUILD"
+  # One build at a time: runs started side by side would otherwise share ninja's tree.
+  (
+    flock 9
+    if [ ! -f "$BUILD/fuzz/build.ninja" ]; then
+      CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DULKUSB_FUZZ=ON >/dev/null || exit 1
+    fi
+    ninja -C "$BUILD/fuzz" >"$BUILD/fuzz-build.log" 2>&1 || { cat "$BUILD/fuzz-build.log"; exit 1; }
+    grep -E "warning:" "$BUILD/fuzz-build.log" || true
+  ) 9>"$BUILD/fuzz-build.lock"
 }
 
 fuzz_targets() {
