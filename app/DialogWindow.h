@@ -17,6 +17,7 @@
 #include "app/StatusText.h"
 #include "device/ConnectionRoutines.h"
 #include "device/HidHost.h"
+#include "device/TaskHost.h"
 
 // The status box's refresh request, posted by AppendStatus.
 constexpr UINT kStatusChangedMessage = WM_USER + 1;
@@ -29,8 +30,6 @@ constexpr UINT kWorkerEndedMessage = WM_APP + 0x101;
 // dialog thread picks it when it gets there, so it is never a stale one.
 constexpr UINT kShowConnectionIconMessage = WM_APP + 0x102;
 
-constexpr int kStatusBoxId = 1003;
-constexpr int kCloseButtonId = 1004;
 
 class CDialogWindow {
  public:
@@ -97,24 +96,47 @@ class CBaseWindow : public CDialogWindow {
 };
 
 // What each dialog adds to CBaseWindow: the layout, the status box and its
-// text, one worker at a time, the connection guard and the close protocol. It
-// is the status sink of the connection routines.
+// text, one worker at a time, the connection guard, the close protocol and the
+// routing of messages. It is the TaskHost of the device operations that its
+// workers run, and the status sink of the connection routines.
 //
-// A dialog's HandleMessage passes every message to PassToLayout first, sends
-// WM_CLOSE to HandleClose, and lets HandleStatusMessage try the rest before its
-// own default. Its destructor calls JoinWorker first, so no worker outlives a
-// member of the derived dialog.
-class CStatusDialog : public CBaseWindow, public StatusSink {
+// HandleMessage is written here once: the layout sees every message first;
+// WM_INITDIALOG, WM_CLOSE and WM_COMMAND go to the dialog's handlers; the
+// status box, workers and device changes are the framework's; the rest goes to
+// OnOtherMessage and then to the skin. A derived destructor calls JoinWorker
+// first, so no worker outlives a member of the derived dialog.
+class CStatusDialog : public CBaseWindow, public TaskHost {
  public:
   // The altimeter is the program's one object; tests give their own.
   explicit CStatusDialog(uint32_t templateId, CAltimeter& altimeter = Altimeter());
   ~CStatusDialog() override;
 
-  // Callable from any thread.
-  void AppendStatus(const std::wstring& line) override;
+  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  // --- the TaskHost of the dialog's workers (any thread)
+
+  // Every kind of line goes to the status box.
+  void AppendLine(LineKind kind, const std::wstring& line) override;
+  using TaskHost::AppendStatus;
+  // A message box from the string table, owned by the dialog.
+  TaskAnswer Ask(uint32_t stringId, uint32_t style) override;
+  // RefreshConnectionLook.
+  void ShowBusy(bool busy) override;
+  // The main window's plot.
+  void RequestRedraw() override;
 
   // --- what each device dialog gives
 
+  // WM_INITDIALOG and WM_COMMAND (the whole wParam).
+  virtual void OnInitDialog() = 0;
+  virtual void OnCommand(WPARAM command) = 0;
+  // A command that cannot run beside a worker: pressed while one is ending, it
+  // runs once the worker has ended instead of being lost.
+  virtual bool WaitsForWorker(int /*controlId*/) const { return false; }
+  // Messages of its own that the framework does not handle; true when handled.
+  virtual bool OnOtherMessage(UINT /*message*/, WPARAM /*wParam*/, LPARAM /*lParam*/, INT_PTR& /*result*/) {
+    return false;
+  }
   // Its connect routine: ConnectNormalDevice unless it says otherwise.
   virtual void RunConnectRoutine();
   // Its connection icon and button states; busy while its worker runs.
@@ -122,8 +144,26 @@ class CStatusDialog : public CBaseWindow, public StatusSink {
   // Its own steps of WM_CLOSE before the wait for the worker (set closing,
   // cancelRequested, trace). False refuses the close: nothing else happens.
   virtual bool BeforeCloseWait();
+  // What it does between the end of the wait and the end of the dialog.
+  virtual void AfterCloseWait() {}
   // The trace line when the close is posted again.
   virtual const char* RepostTrace() const;
+  // Escape (WM_KEYDOWN of VK_ESCAPE) closes the dialog.
+  virtual bool ClosesOnEscape() const { return false; }
+
+  // A running worker, whatever it does.
+  bool WorkerRunning() const;
+
+ protected:
+  CAltimeter& Device() const { return altimeter_; }
+  // The user has begun to close the dialog: its look and device changes freeze.
+  bool Closing() const { return closing_; }
+  void MarkClosing() { closing_ = true; }
+  // A running download or emulation gives up at its next step.
+  void RequestCancel() { altimeter_.cancelRequested = true; }
+  HANDLE WorkerHandle() const { return workerThread_; }
+  // True on a thread other than the dialog's (a worker).
+  bool OnWorkerThread() const;
 
   // --- initialisation
 
@@ -140,21 +180,12 @@ class CStatusDialog : public CBaseWindow, public StatusSink {
 
   // --- messages
 
-  // The layout sees every message first.
-  void PassToLayout(UINT message, WPARAM wParam, LPARAM lParam);
-  // The status box's colour and refresh, a worker's end, a worker's icon
-  // request, and WM_DEVICECHANGE. True when the message was handled.
-  bool HandleStatusMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
   void RefreshStatusBox();
-  // WM_DEVICECHANGE: decodes the record and runs OnDeviceChange through the
-  // guard, then refreshes the look (busy while a worker runs).
-  void HandleDeviceChange(WPARAM event, LPARAM record);
-  // WM_CLOSE: the dialog's own steps, then the close protocol.
-  INT_PTR HandleClose();
   // The connection icon of RefreshConnectionLook in a picture control. post:
   // from a worker, which must not wait for the dialog thread; the icon is then
   // chosen when the dialog thread handles the request.
   void ShowConnectionIcon(int pictureId, bool post = false);
+  void EnableControl(int controlId, bool enabled);
 
   // --- workers
 
@@ -168,32 +199,45 @@ class CStatusDialog : public CBaseWindow, public StatusSink {
     return StartWorkerTask([self, task] { (self->*task)(); });
   }
   bool StartWorkerTask(std::function<void()> task);
-  bool WorkerRunning() const;
   // Waits for a running worker to end (asking a download or emulation to stop
   // first). The first step of every derived destructor.
   void JoinWorker();
-  // A device worker's check before it talks to the device: false, with the
-  // line that tells the user, when the channel is not open.
-  bool DeviceConnected();
-  // Waits up to 100 ms for the worker: ends the dialog when it has ended,
-  // otherwise posts WM_CLOSE again. Answers TRUE.
-  INT_PTR RunCloseProtocol(const char* repostTrace = "reposting close message...");
   // Up to ms for the worker to end, answering the messages it sends the
   // dialog meanwhile; true when it has ended or there is none.
   bool WaitForWorker(DWORD ms);
-
-  CAltimeter& altimeter;
-  std::unique_ptr<DialogLayout> layout;
-  HBRUSH statusBrush;
-  HANDLE workerThread = nullptr;
-  StatusText statusText;
-  std::atomic<bool> closing{false};
-  ConnectionGuard connection;
 
  private:
   struct WorkerStart;
   static DWORD WINAPI WorkerMain(void* start);
 
+  // The layout sees every message first.
+  void PassToLayout(UINT message, WPARAM wParam, LPARAM lParam);
+  // The status box's colour and refresh, a worker's end, a worker's icon
+  // request, and WM_DEVICECHANGE. True when the message was handled.
+  bool HandleStatusMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
+  // WM_DEVICECHANGE: decodes the record and runs OnDeviceChange through the
+  // guard, then refreshes the look (busy while a worker runs).
+  void HandleDeviceChange(WPARAM event, LPARAM record);
+  // WM_COMMAND: at once, or after the running worker when it waits for it.
+  void HandleCommand(WPARAM command);
+  // WM_CLOSE: the dialog's own steps, then the close protocol: waits up to
+  // 100 ms for the worker; ends the dialog when it has ended, otherwise posts
+  // WM_CLOSE again. Answers TRUE.
+  INT_PTR HandleClose();
+
+  CAltimeter& altimeter_;
+  HANDLE workerThread_ = nullptr;
+  std::atomic<bool> closing_{false};
+  // A press that waits for the running worker to end (its whole wParam); 0: none.
+  WPARAM deferredCommand_ = 0;
+
+ protected:
+  std::unique_ptr<DialogLayout> layout;
+  HBRUSH statusBrush;
+  StatusText statusText;
+
+ private:
+  ConnectionGuard connection_;
   // Where AppendStatus posts; set once the window exists, read by workers.
   std::atomic<HWND> statusWindow_{nullptr};
   std::atomic<bool> refreshPending_{false};

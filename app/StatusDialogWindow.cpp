@@ -9,12 +9,14 @@ extern "C" {
 
 #include "app/DialogWindow.h"
 #include "device/TraceLog.h"
+#include "plot/PlotSurfaces.h"
+#include "resources/resource.h"
 
 CStatusDialog::CStatusDialog(uint32_t id, CAltimeter& device)
     : CBaseWindow(id),
-      altimeter(device),
+      altimeter_(device),
       statusBrush(CreateSolidBrush(RGB(255, 255, 255))),
-      connection(
+      connection_(
           device, [this] { RunConnectRoutine(); }, {},
           [this] {
             HWND window = statusWindow_.load();
@@ -24,15 +26,41 @@ CStatusDialog::CStatusDialog(uint32_t id, CAltimeter& device)
 CStatusDialog::~CStatusDialog() {
   // The derived destructor joined already; this covers a dialog that forgot.
   JoinWorker();
-  connection.Stop();
-  if (workerThread) CloseHandle(workerThread);
+  connection_.Stop();
+  if (workerThread_) CloseHandle(workerThread_);
   if (hwnd) StopRelayingDeviceChanges(hwnd);
   TraceLog << "DESTRUCT" << std::endl;
   layout.reset();
   if (statusBrush) DeleteObject(statusBrush);
 }
 
-void CStatusDialog::AppendStatus(const std::wstring& line) {
+INT_PTR CStatusDialog::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  PassToLayout(message, wParam, lParam);
+  INT_PTR result = FALSE;
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog();
+      return TRUE;
+    case WM_CLOSE:
+      return HandleClose();
+    case WM_COMMAND:
+      HandleCommand(wParam);
+      return TRUE;
+    case WM_KEYDOWN:
+      if (wParam == VK_ESCAPE && ClosesOnEscape()) {
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        return TRUE;
+      }
+      break;
+    default:
+      break;
+  }
+  if (OnOtherMessage(message, wParam, lParam, result)) return result;
+  if (HandleStatusMessage(message, wParam, lParam, result)) return result;
+  return HandleSkinMessage(window, message, wParam, lParam);
+}
+
+void CStatusDialog::AppendLine(LineKind, const std::wstring& line) {
   statusText.Append(line);
   HWND window = statusWindow_.load();
   // One refresh shows every line appended before it, so one waiting is enough;
@@ -42,7 +70,31 @@ void CStatusDialog::AppendStatus(const std::wstring& line) {
   }
 }
 
-void CStatusDialog::RunConnectRoutine() { ConnectNormalDevice(altimeter, *this); }
+TaskAnswer CStatusDialog::Ask(uint32_t stringId, uint32_t style) {
+  switch (ShowMessage(hwnd, stringId, style)) {
+    case IDOK:
+      return TaskAnswer::Ok;
+    case IDYES:
+      return TaskAnswer::Yes;
+    case IDNO:
+      return TaskAnswer::No;
+    default:
+      // A box that failed or was cancelled agreed to nothing.
+      return TaskAnswer::None;
+  }
+}
+
+void CStatusDialog::ShowBusy(bool busy) { RefreshConnectionLook(busy); }
+
+void CStatusDialog::RequestRedraw() { ::RequestRedraw(); }
+
+bool CStatusDialog::OnWorkerThread() const { return GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId(); }
+
+void CStatusDialog::EnableControl(int controlId, bool enabled) {
+  EnableWindow(GetDlgItem(hwnd, controlId), enabled ? TRUE : FALSE);
+}
+
+void CStatusDialog::RunConnectRoutine() { ConnectNormalDevice(altimeter_, *this); }
 
 void CStatusDialog::RefreshConnectionLook(bool) {}
 
@@ -75,7 +127,7 @@ void CStatusDialog::RegisterDeviceNotifications() {
 }
 
 void CStatusDialog::ConnectAtOpen() {
-  connection.OnArrival();
+  connection_.OnArrival();
   RefreshConnectionLook(WorkerRunning());
 }
 
@@ -86,7 +138,7 @@ void CStatusDialog::PassToLayout(UINT message, WPARAM wParam, LPARAM lParam) {
 bool CStatusDialog::HandleStatusMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
   switch (message) {
     case WM_CTLCOLORSTATIC:
-      if (reinterpret_cast<HWND>(lParam) != GetDlgItem(hwnd, kStatusBoxId)) return false;
+      if (reinterpret_cast<HWND>(lParam) != GetDlgItem(hwnd, IDC_STATUS_BOX)) return false;
       SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
       result = reinterpret_cast<INT_PTR>(statusBrush);
       return true;
@@ -95,10 +147,16 @@ bool CStatusDialog::HandleStatusMessage(UINT message, WPARAM wParam, LPARAM lPar
       result = TRUE;
       return true;
     case kWorkerEndedMessage:
-      connection.RunPending();
+      connection_.RunPending();
       // A device change told between the worker's last look and its end
       // refreshed as busy; this is the look once it is really over.
       RefreshConnectionLook(WorkerRunning());
+      // A press that came while the worker was ending runs now.
+      if (deferredCommand_ && !WorkerRunning()) {
+        const WPARAM command = deferredCommand_;
+        deferredCommand_ = 0;
+        if (!closing_) HandleCommand(command);
+      }
       result = TRUE;
       return true;
     case kShowConnectionIconMessage:
@@ -116,7 +174,7 @@ bool CStatusDialog::HandleStatusMessage(UINT message, WPARAM wParam, LPARAM lPar
 
 void CStatusDialog::RefreshStatusBox() {
   refreshPending_ = false;
-  HWND box = GetDlgItem(hwnd, kStatusBoxId);
+  HWND box = GetDlgItem(hwnd, IDC_STATUS_BOX);
   if (!box) return;
   const std::wstring text = statusText.Text();
   SendMessageW(box, WM_SETREDRAW, FALSE, 0);
@@ -130,14 +188,39 @@ void CStatusDialog::RefreshStatusBox() {
 void CStatusDialog::HandleDeviceChange(WPARAM event, LPARAM record) {
   DeviceNotification notification;
   if (!DecodeDeviceBroadcast(record, notification)) notification = DeviceNotification{0, std::wstring()};
-  OnDeviceChange(static_cast<uint32_t>(event), notification, altimeter, *this, connection);
+  OnDeviceChange(static_cast<uint32_t>(event), notification, altimeter_, *this, connection_);
   // A change during a worker must not enable its buttons under it.
   RefreshConnectionLook(WorkerRunning());
 }
 
+void CStatusDialog::HandleCommand(WPARAM command) {
+  const int id = LOWORD(command);
+  // Enabled, the button was pressed by the user as the worker gave the
+  // buttons back; it must not be lost to the worker's last steps.
+  if (WorkerRunning() && WaitsForWorker(id) && IsWindowEnabled(GetDlgItem(hwnd, id))) {
+    deferredCommand_ = command;
+    return;
+  }
+  OnCommand(command);
+}
+
 INT_PTR CStatusDialog::HandleClose() {
   if (!BeforeCloseWait()) return TRUE;
-  return RunCloseProtocol(RepostTrace());
+  TraceLog << "Waiting for thread to close..." << std::endl;
+  if (!WaitForWorker(100)) {
+    TraceLog << RepostTrace() << std::endl;
+    PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    return TRUE;
+  }
+  TraceLog << "Thread has exited." << std::endl;
+  // Nothing waiting runs on the way out.
+  connection_.Stop();
+  deferredCommand_ = 0;
+  // The worker's last lines may still wait in the queue behind this close.
+  RefreshStatusBox();
+  AfterCloseWait();
+  EndDialog(hwnd, 0);
+  return TRUE;
 }
 
 void CStatusDialog::ShowConnectionIcon(int pictureId, bool post) {
@@ -145,7 +228,7 @@ void CStatusDialog::ShowConnectionIcon(int pictureId, bool post) {
     PostMessageW(hwnd, kShowConnectionIconMessage, static_cast<WPARAM>(pictureId), 0);
     return;
   }
-  ::ShowConnectionIcon(GetDlgItem(hwnd, pictureId), ConnectionIconId(altimeter), false);
+  ::ShowConnectionIcon(GetDlgItem(hwnd, pictureId), ConnectionIconId(altimeter_), false);
 }
 
 struct CStatusDialog::WorkerStart {
@@ -158,73 +241,51 @@ DWORD WINAPI CStatusDialog::WorkerMain(void* argument) {
   start->task();
   // The last touch of the dialog: the thread's handle is signalled only after
   // this returns, and the dialog waits for that before it goes.
-  start->dialog->connection.WorkerEnded();
+  start->dialog->connection_.WorkerEnded();
   return 0;
 }
 
 bool CStatusDialog::StartWorkerTask(std::function<void()> task) {
-  if (!connection.WorkerStarting()) return false;
+  if (!connection_.WorkerStarting()) return false;
   auto start = std::make_unique<WorkerStart>(WorkerStart{this, std::move(task)});
   HANDLE thread = CreateThread(nullptr, 0, &CStatusDialog::WorkerMain, start.get(), 0, nullptr);
   if (!thread) {
-    connection.WorkerEnded();
+    connection_.WorkerEnded();
     return false;
   }
   start.release();
   // The last worker has ended (WorkerStarting said so): its handle can go.
-  if (workerThread) {
-    WaitForSingleObject(workerThread, INFINITE);
-    CloseHandle(workerThread);
+  if (workerThread_) {
+    WaitForSingleObject(workerThread_, INFINITE);
+    CloseHandle(workerThread_);
   }
-  workerThread = thread;
+  workerThread_ = thread;
   return true;
 }
 
-bool CStatusDialog::WorkerRunning() const { return connection.WorkerRunning(); }
+bool CStatusDialog::WorkerRunning() const { return connection_.WorkerRunning(); }
 
 void CStatusDialog::JoinWorker() {
-  if (!workerThread || WaitForSingleObject(workerThread, 0) != WAIT_TIMEOUT) return;
+  if (!workerThread_ || WaitForSingleObject(workerThread_, 0) != WAIT_TIMEOUT) return;
   // A download or emulation gives up at its next step; the rest end within
   // their own time-outs.
-  altimeter.cancelRequested = true;
-  WaitForSingleObject(workerThread, INFINITE);
-}
-
-bool CStatusDialog::DeviceConnected() {
-  if (altimeter.IsOpen()) return true;
-  AppendStatus(L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
-  return false;
+  altimeter_.cancelRequested = true;
+  WaitForSingleObject(workerThread_, INFINITE);
 }
 
 bool CStatusDialog::WaitForWorker(DWORD ms) {
-  if (!workerThread) return true;
+  if (!workerThread_) return true;
   // The worker sets the dialog's controls with sent messages; answer them
   // while waiting, or each would hold it until the wait is over.
   const DWORD start = GetTickCount();
   for (;;) {
     const DWORD spent = GetTickCount() - start;
     const DWORD left = spent >= ms ? 0 : ms - spent;
-    const DWORD r = MsgWaitForMultipleObjects(1, &workerThread, FALSE, left, QS_SENDMESSAGE);
+    const DWORD r = MsgWaitForMultipleObjects(1, &workerThread_, FALSE, left, QS_SENDMESSAGE);
     if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) return true;
     if (r != WAIT_OBJECT_0 + 1) return false;
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    if (left == 0) return WaitForSingleObject(workerThread, 0) != WAIT_TIMEOUT;
+    if (left == 0) return WaitForSingleObject(workerThread_, 0) != WAIT_TIMEOUT;
   }
-}
-
-INT_PTR CStatusDialog::RunCloseProtocol(const char* repostTrace) {
-  TraceLog << "Waiting for thread to close..." << std::endl;
-  if (WaitForWorker(100)) {
-    TraceLog << "Thread has exited." << std::endl;
-    // Nothing waiting runs on the way out.
-    connection.Stop();
-    // The worker's last lines may still wait in the queue behind this close.
-    RefreshStatusBox();
-    EndDialog(hwnd, 0);
-  } else {
-    TraceLog << repostTrace << std::endl;
-    PostMessageW(hwnd, WM_CLOSE, 0, 0);
-  }
-  return TRUE;
 }

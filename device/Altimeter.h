@@ -3,6 +3,7 @@
 // plot frame. Each subsystem's .cpp defines the operations its part owns.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <istream>
@@ -136,6 +137,22 @@ class CAltimeter : public CHidDevice {
   int32_t SetOfPacket(int32_t packetIndex) const;
   bool SelectDataSet(int32_t set);
   int32_t IndexOfMaximum(const std::vector<double>& series) const;
+
+  // --- the memory image and its neighbours behind dataLock (flightdata/MemoryImage.cpp);
+  // what a dialog or ulktool reads or changes of them goes through these.
+  void EmptyImage();
+  // The decoded series of the selected set are emptied (FlightData::Clear).
+  void ClearFlight();
+  void ResetLivePreview();
+  size_t ImagePacketCount() const;
+  bool FlightDecoded() const;
+  // The strip of the download dialog: a colour per packet of the image.
+  void DrawStripColumns(int32_t selectedSet, std::array<uint32_t, kMaxFlashPackets>& columns) const;
+  // A set's comment; false when the list has none for it.
+  bool CommentOf(int32_t set, std::string& comment) const;
+  // "Save Comment": see StoreComment.
+  bool StoreCommentOf(int32_t set, const std::string& text);
+  LivePreview LivePreviewNow() const;
 
   // --- data set file and exports (flightdata/)
   bool SaveDataSet(const std::wstring& path, int32_t set);

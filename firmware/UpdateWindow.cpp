@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "device/HidDevice.h"
+#include "firmware/UpdateTask.h"
 #include "device/TraceLog.h"
 #include "resources/resource.h"
 
@@ -12,54 +12,38 @@ CUpdateWindow::CUpdateWindow(CAltimeter& device, UpdateProgressLines& progressLi
 CUpdateWindow::~CUpdateWindow() {
   JoinWorker();
   // The main window's later operations start unconnected.
-  altimeter.Close();
+  Device().Close();
 }
 
-INT_PTR CUpdateWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  PassToLayout(message, wParam, lParam);
-  INT_PTR result = FALSE;
-  switch (message) {
-    case WM_CLOSE:
-      return HandleClose();
-    case WM_INITDIALOG:
-      MakeLayout();
-      Anchor(IDC_STATUS_BOX, {true, true, true, true});
-      Anchor(IDC_CLOSE, {false, false, true, true});
-      Anchor(IDC_UP_UPDATE, {false, false, true, true});
-      Anchor(IDC_STATUS_ICON, {true, true, false, false});
-      AnchorGroupBox(IDC_UP_STATUS_GROUP, {true, true, true, true});
-      RegisterDeviceNotifications();
-      ConnectAtOpen();
-      return TRUE;
-    case WM_KEYDOWN:
-      if (wParam == VK_ESCAPE) {
-        SendMessageW(window, WM_CLOSE, 0, 0);
-        return TRUE;
-      }
-      break;
-    case WM_COMMAND:
-      // Escape reaches a dialog as IDCANCEL from the dialog manager.
-      if (LOWORD(wParam) == IDC_CLOSE || LOWORD(wParam) == IDCANCEL) {
-        SendMessageW(window, WM_CLOSE, 0, 0);
-      } else if (LOWORD(wParam) == IDC_UP_UPDATE) {
-        StartUpdate();
-      }
-      return TRUE;
-    default:
-      if (HandleStatusMessage(message, wParam, lParam, result)) return result;
-      break;
+void CUpdateWindow::OnInitDialog() {
+  MakeLayout();
+  Anchor(IDC_STATUS_BOX, {true, true, true, true});
+  Anchor(IDC_CLOSE, {false, false, true, true});
+  Anchor(IDC_UP_UPDATE, {false, false, true, true});
+  Anchor(IDC_STATUS_ICON, {true, true, false, false});
+  AnchorGroupBox(IDC_UP_STATUS_GROUP, {true, true, true, true});
+  RegisterDeviceNotifications();
+  ConnectAtOpen();
+}
+
+void CUpdateWindow::OnCommand(WPARAM command) {
+  // Escape reaches a dialog as IDCANCEL from the dialog manager.
+  if (LOWORD(command) == IDC_CLOSE || LOWORD(command) == IDCANCEL) {
+    SendMessageW(hwnd, WM_CLOSE, 0, 0);
+  } else if (LOWORD(command) == IDC_UP_UPDATE) {
+    StartUpdate();
   }
-  return HandleSkinMessage(window, message, wParam, lParam);
 }
 
-void CUpdateWindow::RunConnectRoutine() { ConnectBootloaderDevice(altimeter, *this); }
+bool CUpdateWindow::WaitsForWorker(int controlId) const { return controlId == IDC_UP_UPDATE; }
 
-void CUpdateWindow::RefreshConnectionLook(bool busy) { RefreshLook(busy, false); }
+void CUpdateWindow::RunConnectRoutine() { ConnectBootloaderDevice(Device(), *this); }
 
-void CUpdateWindow::RefreshLook(bool busy, bool fromWorker) {
-  ShowConnectionIcon(IDC_STATUS_ICON, fromWorker);
-  EnableWindow(GetDlgItem(hwnd, IDC_UP_UPDATE), !busy && altimeter.IsOpen());
-  EnableWindow(GetDlgItem(hwnd, IDC_CLOSE), !busy);
+void CUpdateWindow::RefreshConnectionLook(bool busy) {
+  // A worker leaves the icon to the dialog thread, which may be waiting.
+  ShowConnectionIcon(IDC_STATUS_ICON, OnWorkerThread());
+  EnableControl(IDC_UP_UPDATE, !busy && Device().IsOpen());
+  EnableControl(IDC_CLOSE, !busy);
 }
 
 bool CUpdateWindow::BeforeCloseWait() {
@@ -69,13 +53,8 @@ bool CUpdateWindow::BeforeCloseWait() {
     return false;
   }
   TraceLog << "Canceled IO." << std::endl;
-  altimeter.cancelRequested = true;
+  RequestCancel();
   return true;
-}
-
-void CUpdateWindow::OnUpdateProgress(int blocksDone, int blocksInAll) {
-  const std::wstring line = progressLines_.OnProgress(blocksDone, blocksInAll);
-  if (!line.empty()) AppendStatus(line + L"\r\n");
 }
 
 void CUpdateWindow::StartUpdate() {
@@ -94,25 +73,10 @@ void CUpdateWindow::StartUpdate() {
   firmwarePath = fileName_;
   // Focus left on a disabled button takes no keys: Escape must still reach the dialog.
   SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(hwnd, IDC_STATUS_BOX)), TRUE);
-  EnableWindow(GetDlgItem(hwnd, IDC_UP_UPDATE), FALSE);
-  EnableWindow(GetDlgItem(hwnd, IDC_CLOSE), FALSE);
+  EnableControl(IDC_UP_UPDATE, false);
+  EnableControl(IDC_CLOSE, false);
   // Refused only while other work has the channel; the buttons follow it again.
-  if (!StartWorker(&CUpdateWindow::UpdateTask)) RefreshConnectionLook(WorkerRunning());
+  if (!StartWorker(&CUpdateWindow::UpdateWorker)) RefreshConnectionLook(WorkerRunning());
 }
 
-void CUpdateWindow::UpdateTask() {
-  TraceLog << "Firmware file: " << NarrowText(firmwarePath) << std::endl;
-  if (!altimeter.IsOpen()) {
-    RefreshLook(false, true);
-    AppendStatus(L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
-    return;
-  }
-  AppendStatus(L"Updating firmware...\r\n");
-  UpdateVersions versions;
-  const UpdateResult result =
-      altimeter.UpdateFirmware(this, firmwarePath, versions.formatVersion, versions.hardwareVersion,
-                               versions.requiredBootloaderVersion, versions.firmwareVersion);
-  for (const std::wstring& line : UpdateResultLines(result, versions)) AppendStatus(line + L"\r\n");
-  RefreshLook(false, true);
-  if (result != UpdateOk) AppendStatus(std::wstring(kUpdateFailed) + L"\r\n");
-}
+void CUpdateWindow::UpdateWorker() { UpdateFirmwareTask(Device(), *this, firmwarePath, progressLines_); }

@@ -26,32 +26,7 @@ CCaptureWindow::CCaptureWindow(CAltimeter& device)
 CCaptureWindow::~CCaptureWindow() {
   JoinWorker();
   // The device stays disconnected until the next dialog connects it.
-  altimeter.Close();
-}
-
-INT_PTR CCaptureWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  PassToLayout(message, wParam, lParam);
-  INT_PTR result = FALSE;
-  switch (message) {
-    case WM_CLOSE:
-      return OnClose();
-    case WM_INITDIALOG:
-      OnInitDialog();
-      return TRUE;
-    case WM_COMMAND:
-      OnCommand(LOWORD(wParam));
-      return TRUE;
-    case WM_KEYDOWN:
-      if (wParam == VK_ESCAPE) {
-        SendMessageW(window, WM_CLOSE, 0, 0);
-        return TRUE;
-      }
-      break;
-    default:
-      if (HandleStatusMessage(message, wParam, lParam, result)) return result;
-      break;
-  }
-  return HandleSkinMessage(window, message, wParam, lParam);
+  Device().Close();
 }
 
 void CCaptureWindow::OnInitDialog() {
@@ -75,10 +50,9 @@ void CCaptureWindow::OnInitDialog() {
 
 void CCaptureWindow::RefreshConnectionLook(bool busy) {
   // A worker that ends during the close must not touch the controls any more.
-  if (closing) return;
-  const bool fromWorker = GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId();
-  ShowConnectionIcon(IDC_STATUS_ICON, fromWorker);
-  const CaptureLook look = CaptureButtonStates(busy, altimeter.IsOpen(), ImageHoldsPackets(), ValidSet());
+  if (Closing()) return;
+  ShowConnectionIcon(IDC_STATUS_ICON, OnWorkerThread());
+  const CaptureLook look = CaptureButtonStates(busy, Device().IsOpen(), Device().ImagePacketCount() > 0, ValidSet());
   EnableControl(IDC_DL_READ_DATA, look.readData);
   EnableControl(IDC_DL_CLEAR_DEVICE, look.clearDevice);
   EnableControl(IDC_DL_LIVE_UPDATE, look.liveUpdate);
@@ -94,39 +68,39 @@ void CCaptureWindow::RefreshConnectionLook(bool busy) {
   }
 }
 
+void CCaptureWindow::OfferRetry() { EnableControl(IDC_DL_READ_DATA, true); }
+
 bool CCaptureWindow::BeforeCloseWait() {
-  closing = true;
+  MarkClosing();
   workerRanAtClose_ = WorkerRunning();
-  altimeter.cancelRequested = true;
+  RequestCancel();
   TraceLog << "Canceled IO." << std::endl;
   return true;
 }
 
-// The framework's close protocol, with this dialog's emptying between the end
-// of the wait and the end of the dialog.
-INT_PTR CCaptureWindow::OnClose() {
-  if (!BeforeCloseWait()) return TRUE;
-  TraceLog << "Waiting for thread to close..." << std::endl;
-  if (!WaitForWorker(100)) {
-    TraceLog << RepostTrace() << std::endl;
-    PostMessageW(hwnd, WM_CLOSE, 0, 0);
-    return TRUE;
-  }
-  TraceLog << "Thread has exited." << std::endl;
-  connection.Stop();
-  RefreshStatusBox();
+void CCaptureWindow::AfterCloseWait() {
   // An interrupted download leaves nothing behind.
-  if (workerRanAtClose_) {
-    EmptyImage();
-    std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
-    altimeter.flight.Clear();
-  }
-  EndDialog(hwnd, 0);
-  return TRUE;
+  if (!workerRanAtClose_) return;
+  Device().EmptyImage();
+  ShowImage();
+  Device().ClearFlight();
 }
 
-void CCaptureWindow::OnCommand(int id) {
-  switch (id) {
+bool CCaptureWindow::WaitsForWorker(int controlId) const {
+  switch (controlId) {
+    case IDC_DL_READ_DATA:
+    case IDC_DL_CLEAR_DEVICE:
+    case IDC_DL_SAVE_COMMENT:
+    case IDC_DL_SAVE_SELECTED:
+    case IDC_DL_SAVE_ALL:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void CCaptureWindow::OnCommand(WPARAM command) {
+  switch (LOWORD(command)) {
     case IDC_DL_READ_DATA:
       OnReadData();
       break;
@@ -170,7 +144,8 @@ void CCaptureWindow::OnReadData() {
 void CCaptureWindow::OnClearDevice() {
   if (WorkerRunning()) return;
   if (ShowMessage(hwnd, IDS_ARE_YOU_SURE, MB_YESNO | MB_ICONWARNING) == IDNO) return;
-  for (int id : {IDC_DL_READ_DATA, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL})
+  // "Clear Device" too: the clear runs with its button disabled.
+  for (int id : {IDC_DL_READ_DATA, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL, IDC_DL_CLEAR_DEVICE})
     EnableControl(id, false);
   if (!StartWorker(&CCaptureWindow::ClearWorker)) RefreshConnectionLook(WorkerRunning());
 }
@@ -179,8 +154,7 @@ void CCaptureWindow::OnSaveComment() {
   if (WorkerRunning() || !ValidSet()) return;
   char text[kCommentLength] = {};
   GetDlgItemTextA(hwnd, IDC_DL_COMMENT, text, kCommentLength);
-  std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
-  StoreComment(altimeter.comments, selectedSet, text);
+  Device().StoreCommentOf(selectedSet, text);
 }
 
 void CCaptureWindow::OnSaveSelected() {
@@ -190,7 +164,7 @@ void CCaptureWindow::OnSaveSelected() {
 
 void CCaptureWindow::OnSaveAll() {
   if (WorkerRunning()) return;
-  const int32_t count = altimeter.CountDataSets();
+  const int32_t count = Device().CountDataSets();
   for (int32_t set = 0; set < count; ++set)
     if (SaveSet(set) != SaveOutcome::Saved) return;
   ShowMessage(hwnd, IDS_SETS_SAVED, MB_ICONINFORMATION);
@@ -211,77 +185,30 @@ CCaptureWindow::SaveOutcome CCaptureWindow::SaveSet(int32_t set) {
   request.lpstrDefExt = L"ulk";
   if (!ShowFileDialog(request, true)) return SaveOutcome::Cancelled;
   name[kFileNameLength - 1] = L'\0';
-  if (!altimeter.SaveDataSet(name, set)) {
+  if (!Device().SaveDataSet(name, set)) {
     ShowMessage(hwnd, IDS_SAVE_FAILED, MB_ICONERROR);
     return SaveOutcome::Failed;
   }
-  if (IsDlgButtonChecked(hwnd, IDC_DL_GENERATE_CSV) == BST_CHECKED && !altimeter.WriteCsv(set, CsvPathBeside(name))) {
+  if (IsDlgButtonChecked(hwnd, IDC_DL_GENERATE_CSV) == BST_CHECKED && !Device().WriteCsv(set, CsvPathBeside(name))) {
     ShowMessage(hwnd, IDS_CSV_SAVE_FAILED, MB_ICONERROR);
     return SaveOutcome::Failed;
   }
   return SaveOutcome::Saved;
 }
 
-void CCaptureWindow::DownloadWorker() {
-  RefreshConnectionLook(true);
-  EmptyImage();
-  AppendStatus(L"Attempting to connect to device.\r\n");
-  if (!altimeter.IsOpen()) {
-    EnableControl(IDC_DL_READ_DATA, true);
-    AppendStatus(L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
-    return;
-  }
-  AppendStatus(L"Altimeter found! Reading settings...\r\n");
-  if (altimeter.ReadSettings() < 0) {
-    EnableControl(IDC_DL_READ_DATA, true);
-    AppendStatus(L"Failed to read settings.\r\n");
-    return;
-  }
-  AppendStatus(L"Settings read successfully.\r\n");
-  AppendStatus(L"Reading data...\r\n");
-  const CommandResult result = altimeter.ReadFlightMemory(this);
-  if (result < 0) {
-    if (result == Cancelled) {
-      EmptyImage();
-      {
-        std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
-        altimeter.flight.Clear();
-      }
-      ResetLivePreview();
-    } else {
-      EnableControl(IDC_DL_READ_DATA, true);
-    }
-    AppendStatus(L"Failed to read data.\r\n");
-    return;
-  }
-  size_t count;
-  {
-    std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
-    count = altimeter.packets.size();
-  }
-  TraceLog << "Packets read: " << count << std::endl;
-  AppendStatus(L"Data read successfully.\r\n");
-  Sleep(100);
-  AppendStatus(L"Packets Read: " + ToWideDecimal(static_cast<int32_t>(count)) + L"\r\n");
-  if (count == 0) {
-    ResetLivePreview();
-    RequestRedraw();
-  }
-  RefreshConnectionLook(false);
+void CCaptureWindow::DownloadWorker() { DownloadTask(Device(), *this, *this); }
+
+void CCaptureWindow::ShowImage() {
+  RedrawStripImage();
+  InvalidateStrip();
 }
 
-void CCaptureWindow::OnPacketProgress(int packetIndex, bool partial, bool setStart) {
-  if (setStart) {
-    ResetLivePreview();
-    return;
-  }
-  if (!partial) {
-    AppendStatus(L"Packet Read: " + ToWideDecimal(packetIndex) + L"\r\n");
-    RedrawStripImage();
-    InvalidateStrip();
-    TraceLog << "Read Packet @ Address: " << packetIndex << std::endl;
-    return;
-  }
+void CCaptureWindow::ShowPacket(int) {
+  RedrawStripImage();
+  InvalidateStrip();
+}
+
+void CCaptureWindow::ShowLivePreview() {
   if (liveUpdate_) PresentLivePreview(livePace_, MainWindowHandle());
 }
 
@@ -302,33 +229,11 @@ bool PresentLivePreview(LivePlotPace& pace, HWND mainWindow) {
   return true;
 }
 
-void CCaptureWindow::ClearWorker() {
-  if (!altimeter.IsOpen()) {
-    RefreshConnectionLook(false);
-    AppendStatus(L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
-    return;
-  }
-  EnableControl(IDC_DL_CLEAR_DEVICE, false);
-  AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
-  const CommandResult result = altimeter.ClearMemory();
-  EnableControl(IDC_DL_CLEAR_DEVICE, false);
-  if (result < 0) {
-    RefreshConnectionLook(false);
-    AppendStatus(L"Failed to clear data.\r\n");
-    return;
-  }
-  // The decoded series of the main window's plot stay.
-  EmptyImage();
-  AppendStatus(L"Data cleared successfully.\r\n");
-  RefreshConnectionLook(false);
-}
+void CCaptureWindow::ClearWorker() { ClearTask(Device(), *this, *this); }
 
 void CCaptureWindow::RedrawStripImage() {
   StripColumns columns;
-  {
-    std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
-    DrawStripColumns(altimeter.packets, selectedSet, columns);
-  }
+  Device().DrawStripColumns(selectedSet, columns);
   std::lock_guard<std::mutex> lock(stripLock_);
   Gdiplus::Rect all(0, 0, kStripColumns, 2);
   Gdiplus::BitmapData data{};
@@ -373,13 +278,13 @@ LRESULT CCaptureWindow::OnStripErase(HWND strip, HDC dc) {
 }
 
 void CCaptureWindow::OnStripClick(HWND strip, LPARAM lParam) {
-  if (WorkerRunning() || !ImageHoldsPackets()) return;
+  if (WorkerRunning() || Device().ImagePacketCount() == 0) return;
   RECT client{};
   GetClientRect(strip, &client);
   const uint32_t x = LOWORD(lParam);
   const int32_t packet = StripPacketAt(x, client.right);
   TraceLog << "XPos: " << x << std::endl;
-  const int32_t set = altimeter.SetOfPacket(packet);
+  const int32_t set = Device().SetOfPacket(packet);
   if (set != -1) selectedSet = set;
   if (ValidSet()) {
     for (int id : {IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_COMMENT}) EnableControl(id, true);
@@ -391,38 +296,12 @@ void CCaptureWindow::OnStripClick(HWND strip, LPARAM lParam) {
 
 bool CCaptureWindow::ValidSet() const {
   const int32_t set = selectedSet;
-  return set >= 0 && set < altimeter.CountDataSets();
-}
-
-bool CCaptureWindow::ImageHoldsPackets() const {
-  std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
-  return !altimeter.packets.empty();
+  return set >= 0 && set < Device().CountDataSets();
 }
 
 void CCaptureWindow::ShowCommentOf(int32_t set) {
   std::string comment;
-  {
-    std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
-    if (set < 0 || static_cast<size_t>(set) >= altimeter.comments.size()) return;
-    comment = altimeter.comments[static_cast<size_t>(set)];
-  }
-  SetDlgItemTextA(hwnd, IDC_DL_COMMENT, comment.c_str());
+  if (Device().CommentOf(set, comment)) SetDlgItemTextA(hwnd, IDC_DL_COMMENT, comment.c_str());
 }
-
-void CCaptureWindow::EnableControl(int id, bool enabled) { EnableWindow(GetDlgItem(hwnd, id), enabled ? TRUE : FALSE); }
 
 void CCaptureWindow::InvalidateStrip() { InvalidateRect(GetDlgItem(hwnd, IDC_DL_STRIP), nullptr, TRUE); }
-
-void CCaptureWindow::EmptyImage() {
-  {
-    std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
-    altimeter.packets.clear();
-  }
-  RedrawStripImage();
-  InvalidateStrip();
-}
-
-void CCaptureWindow::ResetLivePreview() {
-  std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
-  altimeter.livePreview.Reset();
-}

@@ -15,6 +15,7 @@
 
 #include "app/DialogWindow.h"
 #include "flightdata/CaptureModel.h"
+#include "flightdata/DownloadTasks.h"
 #include "plot/LivePlotPace.h"
 
 // One progress report's preview of the program's altimeter (the one the back
@@ -23,21 +24,24 @@
 // Answers whether it drew.
 bool PresentLivePreview(LivePlotPace& pace, HWND mainWindow);
 
-class CCaptureWindow : public CStatusDialog, public PacketProgress {
+class CCaptureWindow : public CStatusDialog, public DownloadView {
  public:
   explicit CCaptureWindow(CAltimeter& altimeter = Altimeter());
   ~CCaptureWindow() override;
 
-  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnInitDialog() override;
+  void OnCommand(WPARAM command) override;
+  bool WaitsForWorker(int controlId) const override;
+  bool ClosesOnEscape() const override { return true; }
   void RefreshConnectionLook(bool busy) override;
+  void OfferRetry() override;
   bool BeforeCloseWait() override;
+  void AfterCloseWait() override;
 
-  // ReadFlightMemory's progress, on the download worker.
-  void OnPacketProgress(int packetIndex, bool partial, bool setStart) override;
-
-  // The workers.
-  void DownloadWorker();
-  void ClearWorker();
+  // The download's pictures, on its worker: the strip and the live preview.
+  void ShowImage() override;
+  void ShowPacket(int packetIndex) override;
+  void ShowLivePreview() override;
 
   // Draws stripImage from the memory image and selectedSet (any thread).
   void RedrawStripImage();
@@ -49,22 +53,17 @@ class CCaptureWindow : public CStatusDialog, public PacketProgress {
  private:
   enum class SaveOutcome { Saved, Cancelled, Failed };
 
-  void OnInitDialog();
-  void OnCommand(int id);
+  void DownloadWorker();
+  void ClearWorker();
   void OnReadData();
   void OnClearDevice();
   void OnSaveComment();
   void OnSaveSelected();
   void OnSaveAll();
-  INT_PTR OnClose();
   SaveOutcome SaveSet(int32_t set);
   bool ValidSet() const;
-  bool ImageHoldsPackets() const;
   void ShowCommentOf(int32_t set);
-  void EnableControl(int id, bool enabled);
   void InvalidateStrip();
-  void EmptyImage();
-  void ResetLivePreview();
 
   static LRESULT CALLBACK StripProc(HWND strip, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                     DWORD_PTR data);

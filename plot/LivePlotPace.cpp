@@ -1,19 +1,17 @@
 #include "plot/LivePlotPace.h"
 
-#include <mutex>
+#include <utility>
 
 #include "device/Altimeter.h"
 
 LivePlotInputs TakeLivePlotInputs(const CAltimeter& altimeter, int clientWidth, int clientHeight,
                                   uint64_t surfaceWrites) {
   LivePlotInputs inputs;
-  {
-    std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
-    inputs.altitude = altimeter.livePreview.altitude;
-    inputs.bounds = altimeter.livePreview.bounds;
-    inputs.timeOfMax = altimeter.livePreview.timeOfMax;
-    inputs.maxAltitude = altimeter.livePreview.maxAltitude;
-  }
+  LivePreview preview = altimeter.LivePreviewNow();
+  inputs.altitude = std::move(preview.altitude);
+  inputs.bounds = preview.bounds;
+  inputs.timeOfMax = preview.timeOfMax;
+  inputs.maxAltitude = preview.maxAltitude;
   inputs.frameWidth = altimeter.plotFrame.width;
   inputs.frameHeight = altimeter.plotFrame.height;
   inputs.clientWidth = clientWidth;

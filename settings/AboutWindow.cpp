@@ -10,37 +10,21 @@ void CAboutWindow::ComposeAboutText() {
 }
 
 INT_PTR CAboutWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  PassToLayout(message, wParam, lParam);
-  INT_PTR result = FALSE;
-  switch (message) {
-    case WM_INITDIALOG:
-      MakeLayout();
-      Anchor(IDC_AB_BANNER, {true, true, true, true});
-      Anchor(IDC_STATUS_BOX, {true, true, true, true});
-      Anchor(IDC_CLOSE, {false, false, true, true});
-      AnchorGroupBox(IDC_AB_ABOUT_GROUP, {true, true, true, true});
-      ComposeAboutText();
-      return TRUE;
-    case WM_KEYDOWN:
-      if (wParam == VK_ESCAPE) {
-        SendMessageW(window, WM_CLOSE, 0, 0);
-        return TRUE;
-      }
-      break;
-    case WM_COMMAND:
-      // Escape reaches a dialog as IDCANCEL from the dialog manager.
-      if (wParam == IDC_CLOSE || LOWORD(wParam) == IDCANCEL) {
-        SendMessageW(window, WM_CLOSE, 0, 0);
-        return TRUE;
-      }
-      break;
-    case WM_CLOSE:
-      // No worker: it ends at once.
-      EndDialog(window, 0);
-      return TRUE;
-    default:
-      if (HandleStatusMessage(message, wParam, lParam, result)) return result;
-      break;
-  }
-  return HandleSkinMessage(window, message, wParam, lParam);
+  if (message != WM_CLOSE) return CStatusDialog::HandleMessage(window, message, wParam, lParam);
+  EndDialog(window, 0);
+  return TRUE;
+}
+
+void CAboutWindow::OnInitDialog() {
+  MakeLayout();
+  Anchor(IDC_AB_BANNER, {true, true, true, true});
+  Anchor(IDC_STATUS_BOX, {true, true, true, true});
+  Anchor(IDC_CLOSE, {false, false, true, true});
+  AnchorGroupBox(IDC_AB_ABOUT_GROUP, {true, true, true, true});
+  ComposeAboutText();
+}
+
+void CAboutWindow::OnCommand(WPARAM command) {
+  // Escape reaches a dialog as IDCANCEL from the dialog manager.
+  if (command == IDC_CLOSE || LOWORD(command) == IDCANCEL) SendMessageW(hwnd, WM_CLOSE, 0, 0);
 }

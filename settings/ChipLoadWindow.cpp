@@ -1,16 +1,11 @@
 #include "settings/ChipLoadWindow.h"
 
-#include <mutex>
+#include <algorithm>
+#include <iterator>
 
-#include "app/ToWideDecimal.h"
-#include "device/HidHost.h"
-#include "device/TraceLog.h"
-#include "plot/PlotSurfaces.h"
 #include "resources/resource.h"
 
 namespace {
-
-const wchar_t kNotFound[] = L"Altimeter not found. Make sure it is properly connected to the PC.\r\n";
 
 // Each line's radio buttons, indexed by LineMode.
 constexpr int kLineARadios[] = {IDC_PC_A_DISABLED,        IDC_PC_A_MODE_TIME,          IDC_PC_A_MODE_APOGEE,
@@ -26,25 +21,6 @@ CChipLoadWindow::CChipLoadWindow(CAltimeter& device) : CStatusDialog(IDD_PROGRAM
 CChipLoadWindow::~CChipLoadWindow() { JoinWorker(); }
 
 const char* CChipLoadWindow::RepostTrace() const { return "Reposting close message..."; }
-
-INT_PTR CChipLoadWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  PassToLayout(message, wParam, lParam);
-  INT_PTR result = FALSE;
-  switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog();
-      return TRUE;
-    case WM_CLOSE:
-      return HandleClose();
-    case WM_COMMAND:
-      OnCommand(wParam);
-      return TRUE;
-    default:
-      if (HandleStatusMessage(message, wParam, lParam, result)) return result;
-      break;
-  }
-  return HandleSkinMessage(window, message, wParam, lParam);
-}
 
 void CChipLoadWindow::OnInitDialog() {
   MakeLayout();
@@ -71,7 +47,7 @@ void CChipLoadWindow::OnInitDialog() {
   CheckDlgButton(hwnd, IDC_PC_A_DISABLED, BST_CHECKED);
   CheckDlgButton(hwnd, IDC_PC_B_DISABLED, BST_CHECKED);
   RegisterDeviceNotifications();
-  ShowSettings();
+  ShowSettings(Device().settings);
   AppendStatus(L"Warning!\r\n");
   AppendStatus(L"Writing settings or calibrating will clear the current data on the device!\r\n\r\n");
   // Busy while the read that the routine asked for is on its way.
@@ -82,19 +58,19 @@ void CChipLoadWindow::OnInitDialog() {
 // at a time), so the read is posted and starts as soon as the routine is over,
 // as if "Read Settings" had been pressed.
 void CChipLoadWindow::RunConnectRoutine() {
-  if (ConnectNormalDevice(altimeter, *this) != Connected) return;
+  if (ConnectNormalDevice(Device(), *this) != Connected) return;
   autoReadPending_ = true;
   if (!PostMessageW(hwnd, WM_COMMAND, IDC_PC_READ_SETTINGS, 0)) autoReadPending_ = false;
 }
 
 void CChipLoadWindow::RefreshConnectionLook(bool busy) {
   // A worker must not wait for the dialog thread over the icon.
-  const bool fromWorker = GetWindowThreadProcessId(hwnd, nullptr) != GetCurrentThreadId();
+  const bool fromWorker = OnWorkerThread();
   ShowConnectionIcon(IDC_PC_STATUS_ICON, fromWorker);
   // A task's own look replaces what an early failure left; the look the
   // dialog thread refreshes after the worker keeps it.
   if (fromWorker) readOnly_ = false;
-  const bool enable = !busy && !autoReadPending_ && altimeter.IsOpen();
+  const bool enable = !busy && !autoReadPending_ && Device().IsOpen();
   for (int id : kActionButtons)
     EnableWindow(GetDlgItem(hwnd, id), enable && (id == IDC_PC_READ_SETTINGS || !readOnly_));
 }
@@ -108,9 +84,9 @@ void CChipLoadWindow::OnCommand(WPARAM command) {
       autoReadPending_ = false;
       if (WorkerRunning()) break;
       readOnly_ = false;
-      ClearFlightData();
-      RefreshConnectionLook(true);
-      if (!StartWorker(&CChipLoadWindow::ReadWorker)) RefreshConnectionLook(WorkerRunning());
+      Device().EmptyImage();
+      Device().ClearFlight();
+      Start(&CChipLoadWindow::ReadWorker);
       break;
     case IDC_PC_WRITE_SETTINGS:
       if (WorkerRunning()) break;
@@ -119,14 +95,13 @@ void CChipLoadWindow::OnCommand(WPARAM command) {
         break;
       }
       if (!FormFits()) break;
-      ClearFlightData();
-      RefreshConnectionLook(true);
-      if (!StartWorker(&CChipLoadWindow::WriteWorker)) RefreshConnectionLook(WorkerRunning());
+      Device().EmptyImage();
+      Device().ClearFlight();
+      Start(&CChipLoadWindow::WriteWorker);
       break;
     case IDC_PC_RESET_SETTINGS:
       if (WorkerRunning()) break;
-      RefreshConnectionLook(true);
-      if (!StartWorker(&CChipLoadWindow::ResetSettingsTask)) RefreshConnectionLook(WorkerRunning());
+      Start(&CChipLoadWindow::ResetWorker);
       break;
     case IDC_PC_CALIBRATE: {
       if (WorkerRunning()) break;
@@ -139,8 +114,7 @@ void CChipLoadWindow::OnCommand(WPARAM command) {
       // form that cannot be written before anything happens.
       if (!FormFits()) break;
       groundAltitude = ground;
-      RefreshConnectionLook(true);
-      if (!StartWorker(&CChipLoadWindow::CalibrateTask)) RefreshConnectionLook(WorkerRunning());
+      Start(&CChipLoadWindow::CalibrateWorker);
       break;
     }
     case IDC_PC_A_DISABLED:
@@ -175,6 +149,15 @@ void CChipLoadWindow::OnCommand(WPARAM command) {
   }
 }
 
+bool CChipLoadWindow::WaitsForWorker(int controlId) const {
+  return std::find(std::begin(kActionButtons), std::end(kActionButtons), controlId) != std::end(kActionButtons);
+}
+
+void CChipLoadWindow::Start(void (CChipLoadWindow::*worker)()) {
+  RefreshConnectionLook(true);
+  if (!StartWorker(worker)) RefreshConnectionLook(WorkerRunning());
+}
+
 void CChipLoadWindow::SetLineEnabling(int timeId, int altitudeId, bool time, bool altitude) {
   EnableWindow(GetDlgItem(hwnd, timeId), time);
   EnableWindow(GetDlgItem(hwnd, altitudeId), altitude);
@@ -207,8 +190,13 @@ SettingsControls CChipLoadWindow::ReadControls() const {
   return c;
 }
 
-void CChipLoadWindow::ShowSettings() {
-  const SettingsControls c = ShowSettingsForm(altimeter.settings);
+bool CChipLoadWindow::ReadSettingsForm(SettingsControls& controls) {
+  controls = ReadControls();
+  return true;
+}
+
+void CChipLoadWindow::ShowSettings(const SettingsRecord& record) {
+  const SettingsControls c = ShowSettingsForm(record);
   auto line = [this](const LineControls& l, const int (&radios)[6], int time, int altitude, int delay, int onTime) {
     for (int mode = 0; mode < 6; ++mode)
       CheckDlgButton(hwnd, radios[mode], mode == l.checkedMode ? BST_CHECKED : BST_UNCHECKED);
@@ -231,183 +219,22 @@ void CChipLoadWindow::ShowSettings() {
 }
 
 bool CChipLoadWindow::FormFits() {
-  SettingsRecord scratch = altimeter.settings;
+  SettingsRecord scratch = Device().settings;
   const SettingsField field = CollectSettingsForm(ReadControls(), scratch);
   if (field == SettingsField::None) return true;
   ShowMessage(hwnd, FieldErrorStringId(field), MB_ICONERROR);
   return false;
 }
 
-bool CChipLoadWindow::CollectSettings() {
-  // The fields stay usable during a task, so they are checked again here.
-  const SettingsField field = CollectSettingsForm(ReadControls(), altimeter.settings);
-  if (field != SettingsField::None) {
-    ShowMessage(hwnd, FieldErrorStringId(field), MB_ICONERROR);
-    return false;
-  }
-  if (InhibitIsLarge(altimeter.settings)) ShowMessage(hwnd, IDS_INHIBIT_LARGE, MB_ICONWARNING | MB_OK);
-  if (LineIsDisabled(altimeter.settings)) ShowMessage(hwnd, IDS_LINES_DISABLED, MB_ICONWARNING | MB_OK);
-  return true;
-}
-
-void CChipLoadWindow::ClearFlightData() {
-  std::lock_guard<std::recursive_mutex> lock(altimeter.dataLock);
-  altimeter.packets.clear();
-  altimeter.flight.Clear();
-}
-
-void CChipLoadWindow::EnableReadButton() {
+void CChipLoadWindow::OfferRetry() {
   readOnly_ = true;
-  EnableWindow(GetDlgItem(hwnd, IDC_PC_READ_SETTINGS), TRUE);
+  EnableControl(IDC_PC_READ_SETTINGS, true);
 }
 
-void CChipLoadWindow::ReadWorker() { ReadSettingsTask(); }
+void CChipLoadWindow::ReadWorker() { ReadSettingsTask(Device(), *this); }
 
-void CChipLoadWindow::WriteWorker() { WriteSettingsTask(); }
+void CChipLoadWindow::WriteWorker() { WriteSettingsTask(Device(), *this); }
 
-bool CChipLoadWindow::ReadSettingsTask() {
-  AppendStatus(L"Attempting to connect to device.\r\n");
-  if (!altimeter.IsOpen()) {
-    EnableReadButton();
-    AppendStatus(kNotFound);
-    return false;
-  }
-  AppendStatus(L"Altimeter found! Reading settings...\r\n");
-  if (altimeter.ReadSettings() != Ok) {
-    EnableReadButton();
-    AppendStatus(L"Failed to read settings.\r\n");
-    return false;
-  }
-  const bool valid = altimeter.settings.ParsePacket();
-  if (valid) {
-    AppendStatus(L"Settings read successfully.\r\n");
-  } else {
-    // A packet that fails its checksum is never shown.
-    AppendStatus(L"Checksum failed. The device settings are invalid.\r\n");
-    AppendStatus(L"Displaying default settings.\r\n");
-    altimeter.settings.LoadDefaults();
-    altimeter.settings.ParsePacket();
-  }
-  ShowSettings();
-  RefreshConnectionLook(false);
-  RequestRedraw();
-  return valid;
-}
+void CChipLoadWindow::ResetWorker() { ResetSettingsTask(Device(), *this); }
 
-CChipLoadWindow::WriteOutcome CChipLoadWindow::WriteSettingsTask() {
-  if (ShowMessage(hwnd, IDS_WRITE_CLEARS_DATA, MB_YESNO | MB_ICONWARNING) != IDYES) {
-    RefreshConnectionLook(false);
-    return WriteOutcome::Declined;
-  }
-  if (!CollectSettings()) {
-    RefreshConnectionLook(false);
-    return WriteOutcome::Failed;
-  }
-  altimeter.settings.BuildPacket();
-  AppendStatus(L"Attempting to connect to device.\r\n");
-  if (!altimeter.IsOpen()) {
-    EnableReadButton();
-    AppendStatus(kNotFound);
-    return WriteOutcome::Failed;
-  }
-  AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
-  if (altimeter.ClearMemory() != Ok) {
-    RefreshConnectionLook(false);
-    AppendStatus(L"Failed to clear data.\r\n");
-    return WriteOutcome::Failed;
-  }
-  AppendStatus(L"Data cleared.\r\n");
-  AppendStatus(L"Writing settings...\r\n");
-  if (altimeter.WriteSettings() != Ok) {
-    EnableReadButton();
-    AppendStatus(L"Failed to write settings.\r\n");
-    return WriteOutcome::Failed;
-  }
-  AppendStatus(L"Settings written successfully.\r\n");
-  // The device stores them before it is asked for them again.
-  CurrentHidHost().Sleep(100);
-  SendMessageW(hwnd, kStatusChangedMessage, 0, 0);
-  altimeter.settings.ParsePacket();
-  ShowSettings();
-  RequestRedraw();
-  ReadSettingsTask();
-  RefreshConnectionLook(false);
-  return WriteOutcome::Written;
-}
-
-void CChipLoadWindow::ResetSettingsTask() {
-  if (ShowMessage(hwnd, IDS_WRITE_CLEARS_DATA, MB_YESNO | MB_ICONWARNING) != IDYES) {
-    RefreshConnectionLook(false);
-    return;
-  }
-  RefreshConnectionLook(true);
-  if (!altimeter.IsOpen()) {
-    AppendStatus(kNotFound);
-    RefreshConnectionLook(false);
-    return;
-  }
-  AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
-  if (altimeter.ClearMemory() != Ok) {
-    RefreshConnectionLook(false);
-    AppendStatus(L"Failed to clear data.\r\n");
-    return;
-  }
-  AppendStatus(L"Data cleared.\r\n");
-  AppendStatus(L"Resetting...\r\n");
-  if (altimeter.ResetSettings() != Ok) {
-    AppendStatus(L"Failed to reset settings.\r\n");
-    RefreshConnectionLook(false);
-    return;
-  }
-  AppendStatus(L"Settings have been reset.\r\n");
-  ReadSettingsTask();
-  RefreshConnectionLook(false);
-  RequestRedraw();
-}
-
-void CChipLoadWindow::CalibrateTask() {
-  RefreshConnectionLook(true);
-  if (!altimeter.IsOpen()) {
-    AppendStatus(kNotFound);
-    RefreshConnectionLook(false);
-    return;
-  }
-  ReadSettingsTask();
-  RefreshConnectionLook(true);
-  if (altimeter.ClearMemory() != Ok) {
-    RefreshConnectionLook(false);
-    AppendStatus(L"Failed to clear data.\r\n");
-    return;
-  }
-  AppendStatus(L"Calibrating...\r\n");
-  // The device's packet goes into a copy; the record stays as the read before left it.
-  const SettingsRecord before = altimeter.settings;
-  const bool read = altimeter.ReadSettings() == Ok;
-  SettingsRecord copy = altimeter.settings;
-  altimeter.settings = before;
-  if (!read) {
-    AppendStatus(L"Failed to read settings.\r\n");
-    RefreshConnectionLook(false);
-    return;
-  }
-  float measured = 0.0f;
-  if (altimeter.ReadAltitude(measured) != Ok) {
-    AppendStatus(L"Failed.\r\n");
-    RefreshConnectionLook(false);
-    return;
-  }
-  const int32_t difference = CalibrationDifference(groundAltitude, measured);
-  AppendStatus(L"Offset: " + ToWideDecimal(difference) + L"m\r\n");
-  copy.altitudeOffset = CalibratedOffset(copy.altitudeOffset, difference);
-  altimeter.settings = copy;
-  if (WriteSettingsTask() == WriteOutcome::Written) {
-    AppendStatus(L"Calibration complete.\r\n");
-  } else {
-    // Not on the device, so not in the record either: a later write must not
-    // carry an offset the user declined or that never arrived.
-    altimeter.settings = before;
-    AppendStatus(L"Failed to calibrate.\r\n");
-  }
-  RefreshConnectionLook(false);
-  RequestRedraw();
-}
+void CChipLoadWindow::CalibrateWorker() { CalibrateTask(Device(), *this, groundAltitude); }

@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "device/Altimeter.h"
+
 namespace {
 
 template <class Number>
@@ -22,17 +24,17 @@ std::wstring VoltageLine(uint16_t tenths) { return L"Current Voltage: " + Wide(t
 
 std::wstring EmulationEventLine(uint16_t code, int32_t requestCount) {
   switch (code) {
-    case 15:
+    case static_cast<uint16_t>(ReplyCode::SampleRequest):
       return L"Launch Time (s): " + Wide(requestCount / 10.0) + L"\r\n";
-    case 16:
+    case static_cast<uint16_t>(ReplyCode::LaunchDetected):
       return L"Launch detected.\r\n";
-    case 17:
+    case static_cast<uint16_t>(ReplyCode::LineAFired):
       return L"Line A fired.\r\n";
-    case 18:
+    case static_cast<uint16_t>(ReplyCode::LineBFired):
       return L"Line B fired.\r\n";
-    case 19:
+    case static_cast<uint16_t>(ReplyCode::ApogeeDetected):
       return L"Apogee detected.\r\n";
-    case 21:
+    case static_cast<uint16_t>(ReplyCode::EndOfLaunch):
       return L"Device indicates end of launch.\r\n";
     default:
       return std::wstring();

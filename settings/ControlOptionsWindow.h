@@ -1,31 +1,26 @@
 // The "Control Options" dialog: reads the device's altitude and battery,
 // fires both lines, and emulates a launch on the flight that is loaded. Each
-// action is a worker; the dialog only shows what the device link reports.
+// action is a worker running its task; the dialog holds only its windows.
 #pragma once
 
 #include "app/DialogWindow.h"
 
-class CControlOptionsWindow : public CStatusDialog, public ShowEmulationEvent {
+class CControlOptionsWindow : public CStatusDialog {
  public:
   // The altimeter is the program's one object; tests give their own.
   explicit CControlOptionsWindow(CAltimeter& altimeter = Altimeter());
   ~CControlOptionsWindow() override;
 
-  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnInitDialog() override;
+  void OnCommand(WPARAM command) override;
+  bool WaitsForWorker(int controlId) const override;
+  bool OnOtherMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
   void RefreshConnectionLook(bool busy) override;
   bool BeforeCloseWait() override;
 
-  // On the emulation's worker: one status line per event shown.
-  void OnEmulationEvent(uint8_t code, int requestCount) override;
-
-  void ReadAltitudeTask();
-  void ReadVoltageTask();
-  void FireLinesTask();
-  void EmulateLaunchTask();
-
  private:
-  void OnInitDialog();
-  void OnCommand(WPARAM command);
-  // The altitude read after the device was found; true when a reading was shown.
-  bool ReadAltitudeSteps();
+  void ReadAltitudeWorker();
+  void ReadVoltageWorker();
+  void FireLinesWorker();
+  void EmulateLaunchWorker();
 };

@@ -2,9 +2,11 @@
 // flight of a data set file is fed to the device while its events are shown.
 #include <atomic>
 #include <csignal>
-#include <sstream>
 
+#include "app/MessageTexts.h"
 #include "device/Altimeter.h"
+#include "resources/resource.h"
+#include "settings/ControlTasks.h"
 #include "tool/Tool.h"
 #include "tool/ToolDevice.h"
 
@@ -23,68 +25,38 @@ void OnInterrupt(int) {
 
 void Restore(int signal, void (*previous)(int)) { std::signal(signal, previous == SIG_ERR ? SIG_DFL : previous); }
 
-class EventLines : public ShowEmulationEvent {
- public:
-  explicit EventLines(std::ostream& out) : out_(out) {}
-  void OnEmulationEvent(uint8_t code, int requestCount) override {
-    switch (code) {
-      case 15: {
-        std::ostringstream seconds;
-        seconds << requestCount / 10.0;
-        Line("Launch Time (s): " + seconds.str());
-        break;
-      }
-      case 16:
-        Line("Launch detected.");
-        break;
-      case 17:
-        Line("Line A fired.");
-        break;
-      case 18:
-        Line("Line B fired.");
-        break;
-      case 19:
-        Line("Apogee detected.");
-        break;
-      case 21:
-        Line("Device indicates end of launch.");
-        break;
-      default:
-        break;
-    }
-  }
-  void Line(const std::string& text) { out_ << text << "\n" << std::flush; }
-
- private:
-  std::ostream& out_;
-};
-
 int RunEmulate(ToolContext& context) {
   if (context.args.size() != 1) return context.Usage("emulate takes one data set file");
   CAltimeter& altimeter = Altimeter();
   if (!altimeter.LoadDataSet(Widen(context.args[0]))) {
-    context.err << "Could not load file. Make sure the file is valid and not locked.\n";
+    context.err << Narrow(MessageText(IDS_LOAD_FAILED)) << "\n";
     return kExitFailed;
   }
   altimeter.SelectDataSet(0);
-  if (altimeter.flight.altitudeMsl.empty()) {
+  if (!altimeter.FlightDecoded()) {
     context.err << "ulktool: " << context.args[0] << " holds no samples to emulate\n";
     return kExitFailed;
   }
   int status = ConnectNormal(context, altimeter);
   if (status != kExitOk) return status;
 
-  EventLines lines(context.out);
-  lines.Line("Emulating...");
+  ToolTaskHost host(context.err, context.out);
   interruptFlag = &altimeter.cancelRequested;
   auto previousInt = std::signal(SIGINT, OnInterrupt);
   auto previousTerm = std::signal(SIGTERM, OnInterrupt);
-  bool done = altimeter.EmulateLaunch(&lines);
+  const ControlOutcome outcome = EmulateLaunchTask(altimeter, host);
   Restore(SIGINT, previousInt);
   Restore(SIGTERM, previousTerm);
   interruptFlag = nullptr;
-  lines.Line(done ? "Done." : "Failed.");
-  return done ? kExitOk : kExitFailed;
+  switch (outcome) {
+    case ControlOutcome::Done:
+      return kExitOk;
+    case ControlOutcome::NotConnected:
+      return kExitNoDevice;
+    case ControlOutcome::Failed:
+      break;
+  }
+  return kExitFailed;
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "firmware/FirmwareFile.h"
 #include "firmware/UpdateFileCheck.h"
 #include "firmware/UpdateMessages.h"
+#include "firmware/UpdateTask.h"
 #include "tool/ToolDevice.h"
 
 namespace {
@@ -180,22 +181,15 @@ int RunFirmware(ToolContext& context) {
 
 // --- update
 
-// The update dialog's progress: the percentage goes to the trace, a line for
-// each new multiple of ten; on a terminal a bar instead of the lines.
-class ToolProgress : public UpdateProgress {
+// On a terminal, a bar for the update's progress instead of its lines.
+class ToolUpdateBar : public UpdateView {
  public:
-  ToolProgress(std::ostream& out, bool bar) : out_(out), bar_(bar) {}
-  ~ToolProgress() override {
-    if (bar_ && drawn_) out_ << "\n";
+  explicit ToolUpdateBar(std::ostream& out) : out_(out) {}
+  ~ToolUpdateBar() override {
+    if (drawn_) out_ << "\n";
   }
-  void OnUpdateProgress(int blocksDone, int blocksInAll) override {
-    if (!bar_) {
-      std::wstring line = lines_.OnProgress(blocksDone, blocksInAll);
-      if (!line.empty()) out_ << Narrow(line) << "\n" << std::flush;
-      return;
-    }
+  void ShowProgress(int blocksDone, int blocksInAll) override {
     int percent = UpdatePercentage(blocksDone, blocksInAll);
-    TraceLog << percent << std::endl;
     if (drawn_ && percent == lastPercent_) return;
     lastPercent_ = percent;
     constexpr int kWidth = 40;
@@ -207,10 +201,8 @@ class ToolProgress : public UpdateProgress {
 
  private:
   std::ostream& out_;
-  bool bar_;
   bool drawn_ = false;
   int lastPercent_ = -1;
-  UpdateProgressLines lines_;
 };
 
 void ReportBootloaderConnect(ToolContext& context, ConnectResult result, uint16_t version) {
@@ -296,24 +288,18 @@ int RunUpdate(ToolContext& context) {
   int status = ConnectForUpdate(context, altimeter);
   if (status != kExitOk && status != kExitNoDevice) return status;
 
-  TraceLog << "Firmware file: " << path << std::endl;
-  if (!altimeter.IsOpen()) {
-    context.out << kAltimeterNotFound << "\n";
-    return kExitNoDevice;
-  }
-  context.out << "Updating firmware...\n" << std::flush;
-  UpdateVersions versions;
   UpdateResult result;
   {
-    ToolProgress progress(context.out, &context.out == &std::cout && ULK_ISATTY(1));
-    result = altimeter.UpdateFirmware(&progress, Widen(path), versions.formatVersion, versions.hardwareVersion,
-                                      versions.requiredBootloaderVersion, versions.firmwareVersion);
+    // Every line on standard output, as the tool has always written them.
+    const bool bar = &context.out == &std::cout && ULK_ISATTY(1);
+    ToolTaskHost host(context.out, context.out, false, bar ? nullptr : &context.out);
+    ToolUpdateBar drawn(context.out);
+    UpdateProgressLines progressLines;
+    result = UpdateFirmwareTask(altimeter, host, Widen(path), progressLines, bar ? &drawn : nullptr);
   }
-  PrintLines(context.out, UpdateResultLines(result, versions));
   altimeter.Close();
   if (result == UpdateOk) return kExitOk;
-  context.out << Narrow(kUpdateFailed) << "\n";
-  return kExitFailed;
+  return result == UpdateChannelNotOpened ? kExitNoDevice : kExitFailed;
 }
 
 // --- leave-bootloader

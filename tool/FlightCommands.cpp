@@ -13,48 +13,41 @@
 #define ULK_ISATTY(fd) isatty(fd)
 #endif
 
+#include "app/MessageTexts.h"
 #include "device/Altimeter.h"
+#include "resources/resource.h"
 #include "device/Utf8.h"
+#include "flightdata/DownloadTasks.h"
 #include "tool/Tool.h"
 #include "tool/ToolDevice.h"
 
 namespace {
 
-constexpr const char* kCouldNotLoad = "Could not load file. Make sure the file is valid and not locked.";
-constexpr const char* kErrorSaving =
-    "Error saving file. Make sure that it is not write protected or locked, and that the disk has enough space.";
-constexpr const char* kCsvFailed =
-    "Failed to save the CSV file. Make sure that it is not write protected or locked, and that the disk has enough "
-    "space.";
+const std::string kCouldNotLoad = Narrow(MessageText(IDS_LOAD_FAILED));
+const std::string kErrorSaving = Narrow(MessageText(IDS_SAVE_FAILED));
+const std::string kCsvFailed = Narrow(MessageText(IDS_CSV_SAVE_FAILED));
 
 bool StdoutIsTerminal(const ToolContext& context) {
   return &context.out == &std::cout && ULK_ISATTY(1);
 }
 
-// Stored packets as lines, or a bar that redraws itself on a terminal.
-class ToolProgress : public PacketProgress {
+// A bar that redraws itself on a terminal for each stored packet.
+class ToolDownloadBar : public DownloadView {
  public:
-  ToolProgress(std::ostream& out, bool bar) : out_(out), bar_(bar) {}
-  void OnPacketProgress(int packetIndex, bool partial, bool) override {
-    if (partial) return;
-    if (!bar_) {
-      out_ << "Packet Read: " << packetIndex << "\n";
-      return;
-    }
+  explicit ToolDownloadBar(std::ostream& out) : out_(out) {}
+  ~ToolDownloadBar() override {
+    if (drawn_) out_ << "\n";
+  }
+  void ShowPacket(int packetIndex) override {
     constexpr int kWidth = 40;
     int filled = (packetIndex + 1) * kWidth / kMaxFlashPackets;
     out_ << "\r[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(kWidth - filled), '.')
          << "] packet " << packetIndex + 1 << " of at most " << kMaxFlashPackets << std::flush;
     drawn_ = true;
   }
-  void Finish() {
-    if (drawn_) out_ << "\n";
-    drawn_ = false;
-  }
 
  private:
   std::ostream& out_;
-  bool bar_;
   bool drawn_ = false;
 };
 
@@ -72,21 +65,18 @@ int RunDownload(ToolContext& context) {
   CAltimeter altimeter;
   int connected = ConnectNormal(context, altimeter);
   if (connected != kExitOk) return connected;
-  // The download dialog's worker: the settings first, so that the files carry them.
-  context.err << "Altimeter found! Reading settings...\n";
-  if (altimeter.ReadSettings() < 0) {
-    context.err << "Failed to read settings.\n";
-    return kExitFailed;
+  // On a terminal a bar instead of a line per packet; the count comes after the saved files.
+  const bool bar = StdoutIsTerminal(context);
+  std::ostringstream count;
+  DownloadOutcome outcome;
+  {
+    ToolTaskHost host(context.err, count, false, bar ? nullptr : &context.out);
+    DownloadView noPicture;
+    ToolDownloadBar drawn(context.out);
+    outcome = DownloadTask(altimeter, host, bar ? drawn : noPicture);
   }
-  context.err << "Settings read successfully.\nReading data...\n";
-  ToolProgress progress(context.out, StdoutIsTerminal(context));
-  CommandResult result = altimeter.ReadFlightMemory(&progress);
-  progress.Finish();
-  if (result < 0) {
-    context.err << "Failed to read data.\n";
-    return kExitFailed;
-  }
-  context.err << "Data read successfully.\n";
+  if (outcome == DownloadOutcome::NotConnected) return kExitNoDevice;
+  if (outcome != DownloadOutcome::Done) return kExitFailed;
 
   int32_t sets = altimeter.CountDataSets();
   for (int32_t k = 0; k < sets; ++k) {
@@ -106,7 +96,7 @@ int RunDownload(ToolContext& context) {
       context.out << "Saved " << Narrow(WideName(table)) << "\n";
     }
   }
-  context.out << "Packets Read: " << altimeter.packets.size() << "\n";
+  context.out << count.str();
   return kExitOk;
 }
 

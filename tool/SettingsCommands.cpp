@@ -5,6 +5,9 @@
 #include <sstream>
 
 #include "device/Altimeter.h"
+#include "flightdata/DownloadTasks.h"
+#include "settings/ControlTasks.h"
+#include "settings/SettingsTasks.h"
 #include "tool/Tool.h"
 #include "tool/ToolDevice.h"
 
@@ -58,31 +61,18 @@ const SettingsField* FindField(const std::string& name) {
   return nullptr;
 }
 
-void PrintSettings(ToolContext& context, SettingsRecord& record) {
+// The packet as the device sent it, whether its checksum held, and the record's fields.
+void PrintSettings(ToolContext& context, const SettingsPacket& packet, bool valid, const SettingsRecord& record) {
   static const char digits[] = "0123456789abcdef";
   context.out << "packet:";
-  for (uint8_t byte : record.packet) context.out << ' ' << digits[byte >> 4] << digits[byte & 15];
+  for (uint8_t byte : packet) context.out << ' ' << digits[byte >> 4] << digits[byte & 15];
   context.out << "\n";
-  bool valid = record.ParsePacket();
   context.out << "checksum: " << (valid ? "valid" : "invalid") << "\n";
   for (const SettingsField& field : kFields) context.out << field.name << " = " << field.get(record) << "\n";
 }
 
-// The settings dialog's read: the packet from the device, unpacked; a packet
-// that fails its checksum is replaced by the defaults as the dialog shows them.
-bool ReadDeviceSettings(ToolContext& context, CAltimeter& altimeter) {
-  if (altimeter.ReadSettings() != Ok) {
-    context.err << "Failed to read settings.\n";
-    return false;
-  }
-  if (altimeter.settings.ParsePacket()) {
-    context.err << "Settings read successfully.\n";
-  } else {
-    context.err << "Checksum failed. The device settings are invalid.\n"
-                   "Displaying default settings.\n";
-    altimeter.settings.LoadDefaults();
-  }
-  return true;
+void PrintSettings(ToolContext& context, const SettingsRecord& record) {
+  PrintSettings(context, record.packet, true, record);
 }
 
 // Connects, and on failure answers the exit status in status.
@@ -91,29 +81,46 @@ bool Connect(ToolContext& context, CAltimeter& altimeter, int& status) {
   return status == kExitOk;
 }
 
-bool ClearFlightData(ToolContext& context, CAltimeter& altimeter) {
-  context.err << "Clearing data... please wait a few seconds.\n";
-  if (altimeter.ClearMemory() != Ok) {
-    context.err << "Failed to clear data.\n";
-    return false;
-  }
-  return true;
-}
-
 bool ParseValue(const std::string& text, long& value) {
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
-// Reads the settings the device holds now and prints them.
-int ReadBackAndPrint(ToolContext& context, CAltimeter& altimeter) {
-  if (altimeter.ReadSettings() != Ok) {
-    context.err << "Failed to read settings.\n";
-    return kExitFailed;
+int ExitOf(SettingsOutcome outcome) {
+  switch (outcome) {
+    case SettingsOutcome::Done:
+    case SettingsOutcome::DefaultsShown:
+      return kExitOk;
+    case SettingsOutcome::NotConnected:
+      return kExitNoDevice;
+    case SettingsOutcome::Declined:
+    case SettingsOutcome::FormRefused:
+      return kExitUsage;
+    case SettingsOutcome::Failed:
+      break;
   }
-  PrintSettings(context, altimeter.settings);
-  return kExitOk;
+  return kExitFailed;
+}
+
+int ExitOf(ControlOutcome outcome) {
+  switch (outcome) {
+    case ControlOutcome::Done:
+      return kExitOk;
+    case ControlOutcome::NotConnected:
+      return kExitNoDevice;
+    case ControlOutcome::Failed:
+      break;
+  }
+  return kExitFailed;
+}
+
+// A question of a destructive command without --yes is a refusal before the
+// device is touched.
+int RefuseWithoutYes(ToolContext& context, const char* question) {
+  context.err << question << "\n"
+              << "ulktool: run it with --yes to go ahead\n";
+  return kExitUsage;
 }
 
 int RunSettingsSet(ToolContext& context) {
@@ -140,27 +147,20 @@ int RunSettingsSet(ToolContext& context) {
     changes.emplace_back(field, value);
   }
   if (changes.empty()) return context.Usage("settings set needs at least one NAME=VALUE");
-  if (!yes) {
-    context.err << kClearsFlightData << "\n"
-                << "ulktool: run it with --yes to go ahead\n";
-    return kExitUsage;
-  }
+  if (!yes) return RefuseWithoutYes(context, kClearsFlightData);
 
   CAltimeter altimeter;
   int status = kExitOk;
   if (!Connect(context, altimeter, status)) return status;
-  context.err << "Altimeter found! Reading settings...\n";
-  if (!ReadDeviceSettings(context, altimeter)) return kExitFailed;
+  ToolTaskHost host(context.err, context.out, yes);
+  // The changes go onto what the device holds (its defaults, when its packet is damaged).
+  const SettingsOutcome read = ReadSettingsTask(altimeter, host);
+  if (read != SettingsOutcome::Done && read != SettingsOutcome::DefaultsShown) return ExitOf(read);
   for (const auto& [field, value] : changes) field->set(altimeter.settings, value);
-  altimeter.settings.BuildPacket();
-  if (!ClearFlightData(context, altimeter)) return kExitFailed;
-  context.err << "Data cleared.\nWriting settings...\n";
-  if (altimeter.WriteSettings() != Ok) {
-    context.err << "Failed to write settings.\n";
-    return kExitFailed;
-  }
-  context.err << "Settings written successfully.\n";
-  return ReadBackAndPrint(context, altimeter);
+  const SettingsOutcome written = WriteSettingsTask(altimeter, host);
+  if (written != SettingsOutcome::Done) return ExitOf(written);
+  PrintSettings(context, altimeter.settings);
+  return kExitOk;
 }
 
 int RunSettings(ToolContext& context) {
@@ -169,100 +169,72 @@ int RunSettings(ToolContext& context) {
   CAltimeter altimeter;
   int status = kExitOk;
   if (!Connect(context, altimeter, status)) return status;
-  return ReadBackAndPrint(context, altimeter);
+  ToolTaskHost host(context.err, context.out);
+  SettingsPacket asRead{};
+  const SettingsOutcome read = ReadSettingsTask(altimeter, host, &asRead);
+  if (read != SettingsOutcome::Done && read != SettingsOutcome::DefaultsShown) return ExitOf(read);
+  PrintSettings(context, asRead, read == SettingsOutcome::Done, altimeter.settings);
+  return kExitOk;
+}
+
+// Runs a control operation on the connected device.
+int RunControl(ToolContext& context, ControlOutcome (*task)(CAltimeter&, TaskHost&)) {
+  CAltimeter altimeter;
+  int status = kExitOk;
+  if (!Connect(context, altimeter, status)) return status;
+  ToolTaskHost host(context.err, context.out);
+  return ExitOf(task(altimeter, host));
 }
 
 int RunAltitude(ToolContext& context) {
   if (!context.args.empty()) return context.Usage("altitude takes no arguments");
-  CAltimeter altimeter;
-  int status = kExitOk;
-  if (!Connect(context, altimeter, status)) return status;
-  // As the control dialog does: a settings read first, the record left as it was.
-  SettingsRecord saved = altimeter.settings;
-  CommandResult read = altimeter.ReadSettings();
-  altimeter.settings.ParsePacket();
-  altimeter.settings = saved;
-  if (read != Ok) {
-    context.err << "Failed to read settings.\n";
-    return kExitFailed;
-  }
-  float metres = 0;
-  if (altimeter.ReadAltitude(metres) != Ok) {
-    context.err << "Failed.\n";
-    return kExitFailed;
-  }
-  float feet = metres / 0.3048f;
-  context.out << "Current MSL Altitude: " << metres << " m / " << feet << " ft. \n";
-  return kExitOk;
+  return RunControl(context, ReadAltitudeTask);
 }
 
 int RunVoltage(ToolContext& context) {
   if (!context.args.empty()) return context.Usage("voltage takes no arguments");
-  CAltimeter altimeter;
-  int status = kExitOk;
-  if (!Connect(context, altimeter, status)) return status;
-  uint16_t tenths = 0;
-  if (altimeter.ReadVoltage(tenths) != Ok) {
-    context.err << "Failed.\n";
-    return kExitFailed;
-  }
-  context.out << "Current Voltage: " << tenths / 10.0 << " Volts\n";
-  return kExitOk;
+  return RunControl(context, ReadVoltageTask);
 }
 
 int RunFire(ToolContext& context) {
   bool yes = context.TakeFlag("--yes");
   if (!context.args.empty()) return context.Usage("fire takes no arguments but --yes");
-  if (!yes) {
-    context.err << "Firing both lines sets off whatever is connected to Line A and Line B.\n"
-                   "ulktool: run it with --yes to go ahead\n";
-    return kExitUsage;
-  }
-  CAltimeter altimeter;
-  int status = kExitOk;
-  if (!Connect(context, altimeter, status)) return status;
-  context.err << "Firing both lines for 2 seconds...\n";
-  if (altimeter.FireLines() != Ok) {
-    context.err << "Failed.\n";
-    return kExitFailed;
-  }
-  context.out << "Done.\n";
-  return kExitOk;
+  if (!yes) return RefuseWithoutYes(context, "Firing both lines sets off whatever is connected to Line A and Line B.");
+  return RunControl(context, FireLinesTask);
 }
 
 int RunResetSettings(ToolContext& context) {
   bool yes = context.TakeFlag("--yes");
   if (!context.args.empty()) return context.Usage("reset-settings takes no arguments but --yes");
-  if (!yes) {
-    context.err << kClearsFlightData << "\nulktool: run it with --yes to go ahead\n";
-    return kExitUsage;
-  }
+  if (!yes) return RefuseWithoutYes(context, kClearsFlightData);
   CAltimeter altimeter;
   int status = kExitOk;
   if (!Connect(context, altimeter, status)) return status;
-  if (!ClearFlightData(context, altimeter)) return kExitFailed;
-  context.err << "Data cleared.\nResetting...\n";
-  if (altimeter.ResetSettings() != Ok) {
-    context.err << "Failed to reset settings.\n";
-    return kExitFailed;
-  }
-  context.err << "Settings have been reset.\n";
-  return ReadBackAndPrint(context, altimeter);
+  ToolTaskHost host(context.err, context.out, yes);
+  const SettingsOutcome reset = ResetSettingsTask(altimeter, host);
+  if (reset != SettingsOutcome::Done) return ExitOf(reset);
+  PrintSettings(context, altimeter.settings);
+  return kExitOk;
 }
 
 int RunClear(ToolContext& context) {
   bool yes = context.TakeFlag("--yes");
   if (!context.args.empty()) return context.Usage("clear takes no arguments but --yes");
-  if (!yes) {
-    context.err << kClearsFlightData << "\nulktool: run it with --yes to go ahead\n";
-    return kExitUsage;
-  }
+  if (!yes) return RefuseWithoutYes(context, kClearsFlightData);
   CAltimeter altimeter;
   int status = kExitOk;
   if (!Connect(context, altimeter, status)) return status;
-  if (!ClearFlightData(context, altimeter)) return kExitFailed;
-  context.out << "Data cleared successfully.\n";
-  return kExitOk;
+  ToolTaskHost host(context.err, context.out, yes);
+  DownloadView nothingToDraw;
+  switch (ClearTask(altimeter, host, nothingToDraw)) {
+    case ClearOutcome::Done:
+      return kExitOk;
+    case ClearOutcome::NotConnected:
+      return kExitNoDevice;
+    case ClearOutcome::Failed:
+      break;
+  }
+  return kExitFailed;
 }
 
 int RunBootloader(ToolContext& context) {
@@ -285,7 +257,7 @@ int RunBootloader(ToolContext& context) {
                   << "Device bootloader version: " << Narrow(FormatVersion(version)) << "\n";
       return kExitOk;
     }
-    CurrentHidHost().Sleep(kStepMs);
+    WaitOnHostClock(kStepMs);
   }
   context.err << "Device not found.\n" << kAltimeterNotFound << "\n";
   return kExitFailed;

@@ -1,22 +1,39 @@
 #include "tool/ToolDevice.h"
 
+#include "app/MessageTexts.h"
 #include "device/ConnectionRoutines.h"
 
-namespace {
+std::string PlainLine(const std::wstring& line) {
+  std::string text = Narrow(line);
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+  return text;
+}
 
-// The dialogs' status lines on standard error, with plain line ends.
-class ToolStatus : public StatusSink {
- public:
-  explicit ToolStatus(std::ostream& err) : err_(err) {}
-  void AppendStatus(const std::wstring& line) override {
-    std::string text = Narrow(line);
-    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
-    err_ << text;
+ToolTaskHost::ToolTaskHost(std::ostream& status, std::ostream& results, bool yes, std::ostream* progress)
+    : status_(status), results_(results), yes_(yes), progress_(progress) {}
+
+void ToolTaskHost::AppendLine(LineKind kind, const std::wstring& line) {
+  switch (kind) {
+    case LineKind::Status:
+      status_ << PlainLine(line) << std::flush;
+      break;
+    case LineKind::Result:
+      results_ << PlainLine(line) << std::flush;
+      break;
+    case LineKind::Progress:
+      if (progress_) *progress_ << PlainLine(line) << std::flush;
+      break;
   }
+}
 
- private:
-  std::ostream& err_;
-};
+TaskAnswer ToolTaskHost::Ask(uint32_t stringId, uint32_t style) {
+  if ((style & TaskStyle::YesNo) == TaskStyle::YesNo) return yes_ ? TaskAnswer::Yes : TaskAnswer::No;
+  // A notice: the user reads it and the operation goes on.
+  status_ << PlainLine(MessageText(stringId) + L"\r\n") << std::flush;
+  return TaskAnswer::Ok;
+}
+
+namespace {
 
 int Finish(ToolContext& context, ConnectResult result) {
   if (result == Connected) return kExitOk;
@@ -28,13 +45,13 @@ int Finish(ToolContext& context, ConnectResult result) {
 
 int ConnectNormal(ToolContext& context, CAltimeter& altimeter) {
   if (!context.AttachDevice()) return kExitUsage;
-  ToolStatus status(context.err);
+  ToolTaskHost status(context.err, context.err);
   return Finish(context, ConnectNormalDevice(altimeter, status));
 }
 
 int ConnectBootloader(ToolContext& context, CAltimeter& altimeter) {
   if (!context.AttachDevice()) return kExitUsage;
-  ToolStatus status(context.err);
+  ToolTaskHost status(context.err, context.err);
   // A firmware sent into the bootloader is not there yet: no device this time.
   return Finish(context, ConnectBootloaderDevice(altimeter, status));
 }

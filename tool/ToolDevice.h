@@ -1,8 +1,36 @@
-// Connecting to the flight computer from ulktool as the device dialogs do.
+// ulktool and the flight computer: connecting as the device dialogs do, and
+// the TaskHost through which the tool runs the program's device operations.
 #pragma once
 
+#include <ostream>
+
 #include "device/Altimeter.h"
+#include "device/TaskHost.h"
 #include "tool/Tool.h"
+
+// An operation's lines with plain line ends: status lines to one stream,
+// results to another, progress lines to a third or nowhere (a front end that
+// draws a bar instead). Its questions are answered Yes only when the user
+// gave --yes; a notice is written out with the status and answered OK.
+class ToolTaskHost : public TaskHost {
+ public:
+  ToolTaskHost(std::ostream& status, std::ostream& results, bool yes, std::ostream* progress);
+  ToolTaskHost(std::ostream& status, std::ostream& results, bool yes = false)
+      : ToolTaskHost(status, results, yes, &results) {}
+
+  void AppendLine(LineKind kind, const std::wstring& line) override;
+  TaskAnswer Ask(uint32_t stringId, uint32_t style) override;
+  void ShowBusy(bool) override {}
+
+ private:
+  std::ostream& status_;
+  std::ostream& results_;
+  bool yes_;
+  std::ostream* progress_;
+};
+
+// The line's text with "\r\n" as "\n".
+std::string PlainLine(const std::wstring& line);
 
 // Installs the device host and connects in normal mode (a bootloader is told to
 // leave); the connection's status lines go to standard error. Answers kExitOk
