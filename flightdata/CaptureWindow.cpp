@@ -208,7 +208,7 @@ void CCaptureWindow::ShowPacket(int) {
   InvalidateStrip();
 }
 
-void CCaptureWindow::ShowLivePreview() {
+void CCaptureWindow::ShowLivePreview(int) {
   if (liveUpdate_) PresentLivePreview(livePace_, MainWindowHandle());
 }
 

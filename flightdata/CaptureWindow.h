@@ -41,7 +41,7 @@ class CCaptureWindow : public CStatusDialog, public DownloadView {
   // The download's pictures, on its worker: the strip and the live preview.
   void ShowImage() override;
   void ShowPacket(int packetIndex) override;
-  void ShowLivePreview() override;
+  void ShowLivePreview(int packetIndex) override;
 
   // Draws stripImage from the memory image and selectedSet (any thread).
   void RedrawStripImage();

@@ -22,7 +22,7 @@ class DownloadProgress : public PacketProgress {
       TraceLog << "Read Packet @ Address: " << packetIndex << std::endl;
       return;
     }
-    view_.ShowLivePreview();
+    view_.ShowLivePreview(packetIndex);
   }
 
  private:

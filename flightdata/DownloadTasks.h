@@ -15,8 +15,8 @@ class DownloadView {
   virtual void ShowImage() {}
   // Packet packetIndex has been stored.
   virtual void ShowPacket(int /*packetIndex*/) {}
-  // A part of a packet has arrived: the live preview may have grown.
-  virtual void ShowLivePreview() {}
+  // A part of packet packetIndex has arrived: the live preview may have grown.
+  virtual void ShowLivePreview(int /*packetIndex*/) {}
 };
 
 enum class DownloadOutcome {

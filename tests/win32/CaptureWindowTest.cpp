@@ -53,9 +53,13 @@ class CTestCapture : public CCaptureWindow {
     if (message == WM_INITDIALOG) PostMessageW(window, kRunScript, 0, 0);
     return result;
   }
-  void OnPacketProgress(int packetIndex, bool partial, bool setStart) override {
-    CCaptureWindow::OnPacketProgress(packetIndex, partial, setStart);
-    if (onProgress) onProgress(*this, packetIndex, partial, setStart);
+  void ShowPacket(int packetIndex) override {
+    CCaptureWindow::ShowPacket(packetIndex);
+    if (onProgress) onProgress(*this, packetIndex, false, false);
+  }
+  void ShowLivePreview(int packetIndex) override {
+    CCaptureWindow::ShowLivePreview(packetIndex);
+    if (onProgress) onProgress(*this, packetIndex, true, false);
   }
 
   std::wstring BoxText() const {
@@ -71,7 +75,8 @@ class CTestCapture : public CCaptureWindow {
   // Until the worker has ended and its last messages are handled.
   void WaitForWorker() {
     while (WorkerRunning()) {
-      MsgWaitForMultipleObjects(1, &workerThread, FALSE, 50, QS_ALLINPUT);
+      HANDLE worker = WorkerHandle();
+      MsgWaitForMultipleObjects(1, &worker, FALSE, 50, QS_ALLINPUT);
       Pump();
     }
     Pump();

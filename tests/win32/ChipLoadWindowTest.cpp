@@ -95,6 +95,9 @@ class CDrivenChipLoad : public CChipLoadWindow {
  public:
   using Step = std::function<bool(CDrivenChipLoad&)>;
   explicit CDrivenChipLoad(CAltimeter& device) : CChipLoadWindow(device) {}
+  using CChipLoadWindow::ShowSettings;
+  void ShowSettings() { ShowSettings(Device().settings); }
+  CAltimeter& Alt() { return Device(); }
 
   INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
     if (message == WM_TIMER && wParam == kStepTimer) {
@@ -472,14 +475,14 @@ TEST_F(ChipLoadWindow, BadEntriesAreRefusedWithTheirMessageAndNothingIsWritten) 
           d.ShowSettings();
           d.Type(IDC_PC_GROUND_ALTITUDE, L"1320");
           d.Type(c.field, c.text);
-          d.altimeter.packets.resize(2);
+          d.Alt().packets.resize(2);
           messages_.Clear();
           d.Click(c.button);
           EXPECT_EQ(messages_.Asked(), (std::vector<std::pair<UINT, UINT>>{{c.stringId, MB_ICONERROR}})) << c.text;
           EXPECT_FALSE(d.WorkerRunning()) << c.text;
           EXPECT_EQ(d.Text(c.field), c.text);
           EXPECT_NE(messages_.lastText.find(L"enter"), std::wstring::npos) << c.stringId;  // in the string table
-          EXPECT_EQ(d.altimeter.packets.size(), 2u) << c.text;
+          EXPECT_EQ(d.Alt().packets.size(), 2u) << c.text;
           EXPECT_EQ(d.Actions(), std::vector<bool>(4, true));
         }
         EXPECT_EQ(Writes(), writes);
@@ -501,7 +504,7 @@ TEST_F(ChipLoadWindow, BadEntriesAreRefusedWithTheirMessageAndNothingIsWritten) 
                   (std::vector<std::pair<UINT, UINT>>{{IDS_WRITE_CLEARS_DATA, MB_YESNO | MB_ICONWARNING}}));
         EXPECT_EQ(Store(), kDevicePacket);
         EXPECT_FALSE(FlashErased());
-        EXPECT_TRUE(d.altimeter.packets.empty());
+        EXPECT_TRUE(d.Alt().packets.empty());
         EXPECT_EQ(d.Actions(), std::vector<bool>(4, true));
         return true;
       },
@@ -550,7 +553,7 @@ TEST_F(ChipLoadWindow, CalibrationAndResetChangeWhatTheDeviceHolds) {
       calibrateAt(L"0"),
       [&](CDrivenChipLoad& d) {
         EXPECT_EQ(d.Since(mark), calibrated + L"Offset: -287m\r\nFailed to calibrate.\r\n");
-        EXPECT_EQ(d.altimeter.settings.altitudeOffset, 127);
+        EXPECT_EQ(d.Alt().settings.altitudeOffset, 127);
         mark = d.Status().size();
         d.Click(IDC_PC_WRITE_SETTINGS);
         return true;
@@ -639,14 +642,14 @@ TEST_F(ChipLoadWindow, ADeviceThatFailsOrLeavesMidTaskEndsTheTaskWithItsLine) {
   });
   dialog.steps.push_back([&](CDrivenChipLoad& d) {
     const std::wstring lines = d.Since(mark);
-    if (lines.find(L"Device disconnected.\r\n") == std::wstring::npos || d.altimeter.IsOpen()) return false;
+    if (lines.find(L"Device disconnected.\r\n") == std::wstring::npos || d.Alt().IsOpen()) return false;
     // The removal is told while the worker still waits for its reply, so
     // the two last lines may come in either order.
     const std::wstring start = L"Attempting to connect to device.\r\nAltimeter found! Reading settings...\r\n";
     EXPECT_TRUE(lines == start + L"Failed to read settings.\r\nDevice disconnected.\r\n" ||
                 lines == start + L"Device disconnected.\r\nFailed to read settings.\r\n")
         << std::string(lines.begin(), lines.end());
-    EXPECT_FALSE(d.altimeter.IsOpen());
+    EXPECT_FALSE(d.Alt().IsOpen());
     EXPECT_EQ(d.Actions(), std::vector<bool>(4, false));
     EXPECT_TRUE(d.Enabled(IDC_CLOSE));
     EXPECT_NE(d.Icon(), connectedIcon);

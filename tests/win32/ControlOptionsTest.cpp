@@ -62,13 +62,14 @@ class CDrivenControlOptions : public CControlOptionsWindow {
     }
     if (next == steps.size()) {
       KillTimer(hwnd, kStepTimer);
-      if (!closing) PostMessageW(hwnd, WM_CLOSE, 0, 0);
+      if (!Closing()) PostMessageW(hwnd, WM_CLOSE, 0, 0);
     }
   }
 
   // No worker runs and its last posted messages have been handled (a timer
   // only fires on an empty queue; the thread is signalled after its last post).
-  bool Idle() const { return !workerThread || WaitForSingleObject(workerThread, 0) != WAIT_TIMEOUT; }
+  bool Idle() const { return !WorkerHandle() || WaitForSingleObject(WorkerHandle(), 0) != WAIT_TIMEOUT; }
+  std::wstring StatusLines() const { return statusText.Text(); }
   void Press(int id) { SendMessageW(hwnd, WM_COMMAND, static_cast<WPARAM>(id), 0); }
   bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(hwnd, id)) != FALSE; }
   std::wstring Box() const {
@@ -401,7 +402,7 @@ TEST_F(ControlOptions, ClosingDuringAnEmulationEndsItWithTheDeviceReset) {
     const auto& written = host->Bus().written;
     ASSERT_FALSE(written.empty());
     EXPECT_EQ(written.back().second.at(3), 1);
-    EXPECT_EQ(dialog.statusText.Text().find(L"Device disconnected."), std::wstring::npos);
+    EXPECT_EQ(dialog.StatusLines().find(L"Device disconnected."), std::wstring::npos);
     EXPECT_EQ(dialog.boxAtEnd.substr(dialog.boxAtEnd.size() - 7), L"Done.\r\n");
     EXPECT_TRUE(altimeter.IsOpen());
   }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/DialogWindow.h"
+#include "resources/resource.h"
 #include "device/TraceLog.h"
 #include "tests/TestSupport.h"
 
@@ -80,9 +81,9 @@ class DialogTemplate {
 DialogTemplate StatusDialogTemplate() {
   DialogTemplate t(L"Test", 240, 160);
   t.Item(0x0080, L"Status", kGroupId, BS_GROUPBOX, 5, 5, 230, 125);
-  t.Item(0x0081, L"", kStatusBoxId, 0x50A108C4, 12, 18, 216, 105);
+  t.Item(0x0081, L"", IDC_STATUS_BOX, 0x50A108C4, 12, 18, 216, 105);
   t.Item(0x0080, L"Work", kWorkId, BS_PUSHBUTTON, 130, 137, 50, 14);
-  t.Item(0x0080, L"Close", kCloseButtonId, BS_PUSHBUTTON, 185, 137, 50, 14);
+  t.Item(0x0080, L"Close", IDC_CLOSE, BS_PUSHBUTTON, 185, 137, 50, 14);
   t.Item(0x0082, L"", kIconId, SS_ICON, 5, 137, 20, 20);
   return t;
 }
@@ -91,58 +92,58 @@ DialogTemplate StatusDialogTemplate() {
 class CTestDialog : public CStatusDialog {
  public:
   explicit CTestDialog(CAltimeter& device = Altimeter()) : CStatusDialog(0, device) {}
+  // The framework's own calls, for the tests' scripts.
+  using CStatusDialog::ConnectAtOpen;
+  using CStatusDialog::RegisterDeviceNotifications;
+  using CStatusDialog::ShowConnectionIcon;
+  using CStatusDialog::StartWorker;
+  using CStatusDialog::WorkerHandle;
   ~CTestDialog() override { JoinWorker(); }
 
   INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
-    PassToLayout(message, wParam, lParam);
-    INT_PTR result = FALSE;
+    if (message == WM_CLOSE) boxAtClose.push_back(BoxText());
+    if (message == WM_DESTROY) boxAtEnd = BoxText();
+    return CStatusDialog::HandleMessage(window, message, wParam, lParam);
+  }
+  void OnInitDialog() override {
+    MakeLayout();
+    Anchor(IDC_STATUS_BOX, {true, true, true, true});
+    Anchor(kWorkId, {false, false, true, true});
+    Anchor(IDC_CLOSE, {false, false, true, true});
+    AnchorGroupBox(kGroupId, {true, true, true, true});
+    PostMessageW(hwnd, kRunStep, 0, 0);
+  }
+  void OnCommand(WPARAM command) override {
+    if (LOWORD(command) == IDC_CLOSE) SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    if (LOWORD(command) == kWorkId) workerStarts.push_back(StartWorker(&CTestDialog::Worker));
+  }
+  bool WaitsForWorker(int controlId) const override { return defersWork && controlId == kWorkId; }
+  bool OnOtherMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override {
+    result = TRUE;
     switch (message) {
-      case WM_CLOSE:
-        boxAtClose.push_back(BoxText());
-        return RunCloseProtocol();
-      case WM_INITDIALOG:
-        MakeLayout();
-        Anchor(kStatusBoxId, {true, true, true, true});
-        Anchor(kWorkId, {false, false, true, true});
-        Anchor(kCloseButtonId, {false, false, true, true});
-        AnchorGroupBox(kGroupId, {true, true, true, true});
-        PostMessageW(window, kRunStep, 0, 0);
-        return TRUE;
-      case WM_COMMAND:
-        if (LOWORD(wParam) == kCloseButtonId) SendMessageW(window, WM_CLOSE, 0, 0);
-        if (LOWORD(wParam) == kWorkId) workerStarts.push_back(StartWorker(&CTestDialog::Worker));
-        return TRUE;
       case kRunStep:
         scriptRan = true;
         if (script) script(*this);
-        return TRUE;
+        return true;
       case kThrow:
         throw 1;
       case WM_TIMER:
         if (onTimer) onTimer(*this);
-        return TRUE;
+        return true;
       case WM_DEVICECHANGE: {
-        if (connects) {
-          HandleDeviceChange(wParam, lParam);
-          return TRUE;
-        }
+        if (connects) return false;
         DeviceNotification notification;
         changes.push_back({static_cast<uint32_t>(wParam), DecodeDeviceBroadcast(lParam, notification) ? notification.name
                                                                                                       : L"?"});
-        return TRUE;
+        return true;
       }
-      case WM_DESTROY:
-        boxAtEnd = BoxText();
-        break;
       default:
-        if (HandleStatusMessage(message, wParam, lParam, result)) return result;
-        break;
+        return false;
     }
-    return HandleSkinMessage(window, message, wParam, lParam);
   }
 
   std::wstring BoxText() const {
-    HWND box = GetDlgItem(hwnd, kStatusBoxId);
+    HWND box = GetDlgItem(hwnd, IDC_STATUS_BOX);
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
     text.resize(static_cast<size_t>(GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
     return text;
@@ -156,7 +157,10 @@ class CTestDialog : public CStatusDialog {
   }
 
   void Worker() {
-    if (checkDevice && !DeviceConnected()) return;
+    if (checkDevice && !Device().IsOpen()) {
+      AppendStatus(kAltimeterNotFoundLine);
+      return;
+    }
     for (int i = 1; i <= ticks; ++i) {
       AppendStatus(L"tick " + std::to_wstring(i) + L"\r\n");
       Sleep(60);
@@ -178,6 +182,7 @@ class CTestDialog : public CStatusDialog {
   std::function<void(CTestDialog&)> afterWork;  // the worker's last step
   std::vector<bool> looks;                      // RefreshConnectionLook's busy, on the dialog thread
   bool checkDevice = false;  // the worker looks for the device first
+  bool defersWork = false;   // "Work" pressed during a worker runs after it
   bool connects = false;     // device changes run the connect routine
   bool scriptRan = false;
   int ticks = 6;
@@ -236,7 +241,7 @@ TEST_F(DialogFramework, ClosingDuringAWorkerRepostsAndItsLinesStillShow) {
   CTestDialog dialog;
   dialog.script = [](CTestDialog& d) {
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
-    SendMessageW(d.hwnd, WM_COMMAND, kCloseButtonId, 0);
+    SendMessageW(d.hwnd, WM_COMMAND, IDC_CLOSE, 0);
   };
   Run(dialog);
   std::vector<std::string> lines = trace.Lines();
@@ -266,14 +271,14 @@ TEST_F(DialogFramework, ResizingIsBoundedBelowAndMovesAnchoredControls) {
     EXPECT_EQ(now.right - now.left, w);
     EXPECT_EQ(now.bottom - now.top, h);
 
-    const RECT box = d.ControlRect(kStatusBoxId), close = d.ControlRect(kCloseButtonId);
+    const RECT box = d.ControlRect(IDC_STATUS_BOX), close = d.ControlRect(IDC_CLOSE);
     ASSERT_EQ(d.groupBoxes.size(), 1u);
     RECT frame;
     GetWindowRect(d.groupBoxes[0]->window, &frame);
     MapWindowPoints(nullptr, d.hwnd, reinterpret_cast<POINT*>(&frame), 2);
 
     SetWindowPos(d.hwnd, nullptr, 0, 0, w + 100, h + 60, SWP_NOMOVE | SWP_NOZORDER);
-    const RECT box2 = d.ControlRect(kStatusBoxId), close2 = d.ControlRect(kCloseButtonId);
+    const RECT box2 = d.ControlRect(IDC_STATUS_BOX), close2 = d.ControlRect(IDC_CLOSE);
     EXPECT_EQ(box2.left, box.left);
     EXPECT_EQ(box2.top, box.top);
     EXPECT_EQ(box2.right, box.right + 100);
@@ -303,7 +308,7 @@ TEST_F(DialogFramework, ALongLogStaysScrolledToItsLastLine) {
     MSG message;
     while (PeekMessageW(&message, d.hwnd, kStatusChangedMessage, kStatusChangedMessage, PM_REMOVE))
       DispatchMessageW(&message);
-    HWND box = GetDlgItem(d.hwnd, kStatusBoxId);
+    HWND box = GetDlgItem(d.hwnd, IDC_STATUS_BOX);
     const int lines = static_cast<int>(SendMessageW(box, EM_GETLINECOUNT, 0, 0));
     EXPECT_GE(lines, 3000);
     EXPECT_GT(SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0), 2900);
@@ -327,8 +332,8 @@ TEST_F(DialogFramework, AWorkerWithoutADeviceSaysSoAndTheDialogStaysUsable) {
   dialog.checkDevice = true;
   dialog.script = [](CTestDialog& d) {
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
-    WaitForSingleObject(d.workerThread, 5000);
-    SendMessageW(d.hwnd, WM_COMMAND, kCloseButtonId, 0);
+    WaitForSingleObject(d.WorkerHandle(), 5000);
+    SendMessageW(d.hwnd, WM_COMMAND, IDC_CLOSE, 0);
   };
   Run(dialog);
   EXPECT_EQ(dialog.boxAtEnd, L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
@@ -382,7 +387,7 @@ TEST_F(DialogFramework, TheGroupBoxFrameLeavesTheControlsInsideUntouched) {
     EXPECT_EQ(at(5, h / 2), kBackground);  // the gap between frame and box
     // The status box inside keeps what was there.
     RECT box;
-    GetWindowRect(GetDlgItem(d.hwnd, kStatusBoxId), &box);
+    GetWindowRect(GetDlgItem(d.hwnd, IDC_STATUS_BOX), &box);
     MapWindowPoints(nullptr, frame, reinterpret_cast<POINT*>(&box), 2);
     EXPECT_EQ(at((box.left + box.right) / 2, (box.top + box.bottom) / 2), kMarker);
     EXPECT_EQ(at(box.left + 1, box.top + 1), kMarker);
@@ -488,12 +493,33 @@ TEST_F(DialogFramework, ASecondWorkerIsRefusedWhileOneRuns) {
   dialog.script = [](CTestDialog& d) {
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
-    WaitForSingleObject(d.workerThread, 5000);
+    WaitForSingleObject(d.WorkerHandle(), 5000);
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);  // the first has ended: this one runs
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
   Run(dialog);
   EXPECT_EQ(dialog.workerStarts, (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(dialog.boxAtEnd, L"tick 1\r\ntick 2\r\ntick 3\r\ntick 1\r\ntick 2\r\ntick 3\r\n");
+}
+
+TEST_F(DialogFramework, APressOfAnEnabledButtonDuringAWorkerRunsWhenTheWorkerHasEnded) {
+  CTestDialog dialog;
+  dialog.ticks = 3;
+  dialog.defersWork = true;
+  dialog.script = [](CTestDialog& d) {
+    SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
+    // The worker is ending: its button is enabled (this dialog's look never
+    // disables it), and the press must not be lost.
+    SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
+    d.onTimer = [](CTestDialog& t) {
+      if (t.workerStarts.size() < 2 || t.WorkerRunning()) return;
+      KillTimer(t.hwnd, 1);
+      PostMessageW(t.hwnd, WM_CLOSE, 0, 0);
+    };
+    SetTimer(d.hwnd, 1, 20, nullptr);
+  };
+  Run(dialog);
+  EXPECT_EQ(dialog.workerStarts, (std::vector<bool>{true, true}));
   EXPECT_EQ(dialog.boxAtEnd, L"tick 1\r\ntick 2\r\ntick 3\r\ntick 1\r\ntick 2\r\ntick 3\r\n");
 }
 

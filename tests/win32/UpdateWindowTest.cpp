@@ -32,6 +32,7 @@ const std::wstring kRemoved =
 class CDrivenUpdate : public CUpdateWindow {
  public:
   CDrivenUpdate(CAltimeter& device, UpdateProgressLines& lines) : CUpdateWindow(device, lines) {}
+  using CUpdateWindow::WorkerHandle;
 
   INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
     if (message == kRunScript) {
@@ -188,7 +189,7 @@ TEST_F(UpdateWindow, AGoodFileIsProgrammedWithItsProgressAndASecondUpdateStartsA
 
       d.Press(IDC_UP_UPDATE);  // cancelled: nothing starts
       EXPECT_FALSE(d.WorkerRunning());
-      EXPECT_EQ(d.workerThread, nullptr);
+      EXPECT_EQ(d.WorkerHandle(), nullptr);
       EXPECT_TRUE(d.Enabled(IDC_UP_UPDATE));
       EXPECT_TRUE(d.Enabled(IDC_CLOSE));
       EXPECT_TRUE(d.firmwarePath.empty());
