@@ -199,3 +199,45 @@ TEST(SettingsRecordTest, ReadFromStream) {
     EXPECT_EQ(record.lineAValue, 300);  // unpacked from what arrived
   }
 }
+
+TEST(SettingsRecordTest, EveryFieldHasItsOwnBytesBothWays) {
+  // Every field a value no other field holds, so that a field read from or
+  // written to another's place shows.
+  SettingsRecord record;
+  record.deviceFlag = true;
+  record.deviceParam1 = 0x1102;
+  record.machInhibit = 0x2203;
+  record.minBattery = 0x34;
+  record.altitudeOffset = -0x1B5;
+  record.lineAMode = 4;
+  record.lineBMode = 5;
+  record.lineAValue = 0x5506;
+  record.lineBValue = 0x6607;
+  record.imperialUnits = true;
+  record.deviceParam2 = 0x7708;
+  record.lineADelay = 0x89;
+  record.lineBDelay = 0x9A;
+  record.lineAOnTime = 0xAB;
+  record.lineBOnTime = 0xBC;
+  ASSERT_TRUE(record.BuildPacket());
+  EXPECT_EQ(record.packet[8], 0x54);  // Line B's mode in the high nibble
+
+  SettingsRecord back;
+  back.packet = record.packet;
+  ASSERT_TRUE(back.ParsePacket());
+  EXPECT_EQ(back.deviceFlag, true);
+  EXPECT_EQ(back.deviceParam1, 0x1102);
+  EXPECT_EQ(back.machInhibit, 0x2203);
+  EXPECT_EQ(back.minBattery, 0x34);
+  EXPECT_EQ(back.altitudeOffset, -0x1B5);
+  EXPECT_EQ(back.lineAMode, 4);
+  EXPECT_EQ(back.lineBMode, 5);
+  EXPECT_EQ(back.lineAValue, 0x5506);
+  EXPECT_EQ(back.lineBValue, 0x6607);
+  EXPECT_EQ(back.imperialUnits, true);
+  EXPECT_EQ(back.deviceParam2, 0x7708);
+  EXPECT_EQ(back.lineADelay, 0x89);
+  EXPECT_EQ(back.lineBDelay, 0x9A);
+  EXPECT_EQ(back.lineAOnTime, 0xAB);
+  EXPECT_EQ(back.lineBOnTime, 0xBC);
+}
