@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "device/TraceLog.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -221,7 +222,7 @@ bool RegisterDialogClass(HINSTANCE instance) {
   windowClass.lpfnWndProc = DefDlgProcW;
   windowClass.cbWndExtra = DLGWINDOWEXTRA;
   windowClass.hInstance = instance;
-  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(105));
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM));
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.lpszClassName = L"DialogClass";
   return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;

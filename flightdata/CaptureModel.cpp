@@ -21,7 +21,7 @@ void DrawStripColumns(const std::vector<CFlashPacket>& packets, int32_t selected
 }
 
 int32_t StripPacketAt(uint32_t x, int32_t clientWidth) {
-  const float scale = static_cast<float>(clientWidth + 2) / 1520.0f;
+  const float scale = static_cast<float>(clientWidth + 2) / static_cast<float>(kStripColumns);
   if (!(scale > 0.0f)) return 0;
   return static_cast<int32_t>(static_cast<float>(x) / scale + 0.5);
 }

@@ -143,7 +143,8 @@ void CCaptureWindow::OnReadData() {
 
 void CCaptureWindow::OnClearDevice() {
   if (WorkerRunning()) return;
-  if (ShowMessage(hwnd, IDS_ARE_YOU_SURE, MB_YESNO | MB_ICONWARNING) == IDNO) return;
+  // Only an explicit Yes erases: a box that failed agreed to nothing.
+  if (ShowMessage(hwnd, IDS_ARE_YOU_SURE, MB_YESNO | MB_ICONWARNING) != IDYES) return;
   // "Clear Device" too: the clear runs with its button disabled.
   for (int id : {IDC_DL_READ_DATA, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL, IDC_DL_CLEAR_DEVICE})
     EnableControl(id, false);

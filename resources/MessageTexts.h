@@ -27,6 +27,6 @@
 #define IDS_LINE_B_DELAY_RANGE_TEXT "The Line B delay entered is missing or out of range. Please enter a value from 0 to 25 seconds."
 #define IDS_LINE_B_ON_TIME_RANGE_TEXT "The Line B on time entered is missing or out of range. Please enter a value from 0 to 255 tenths of a second."
 #define IDS_MACH_INHIBIT_RANGE_TEXT "The Mach inhibit entered is missing or out of range. Please enter a value from 0 to 6553 seconds."
-#define IDS_MIN_BATTERY_RANGE_TEXT "The minimum voltage entered is missing or out of range. Please enter a value from 0 to 25 volts."
+#define IDS_MIN_BATTERY_RANGE_TEXT "The minimum voltage entered is missing or out of range. Please enter a value from 0 to 14 volts."
 
 #endif

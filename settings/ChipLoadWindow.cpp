@@ -90,10 +90,7 @@ void CChipLoadWindow::OnCommand(WPARAM command) {
       break;
     case IDC_PC_WRITE_SETTINGS:
       if (WorkerRunning()) break;
-      if (const uint32_t refusal = CheckBatteryForWrite(ControlText(IDC_PC_MIN_BATTERY))) {
-        ShowMessage(hwnd, refusal, MB_ICONERROR);
-        break;
-      }
+      // The battery's limit is the form's, as on every path that writes it.
       if (!FormFits()) break;
       Device().EmptyImage();
       Device().ClearFlight();

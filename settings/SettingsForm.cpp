@@ -30,9 +30,26 @@ struct CollectedLine {
   uint8_t onTime;
 };
 
+// A number field: its record value kept where the text is what the form
+// showed for it (the form shows whole seconds and volts of the tenths the
+// device holds, so a field the user did not touch must not lose its tenths)
+// and the kept value is one the field takes; else the typed number in the
+// field's unit. False when the text holds no number that fits.
+bool TakeField(const std::wstring& text, const std::wstring& shown, uint32_t kept, uint32_t unit, SettingsField field,
+               uint32_t& value) {
+  if (text == shown && kept <= FieldMaximum(field) * unit) {
+    value = kept;
+    return true;
+  }
+  uint32_t n = 0;
+  if (!Take(text, field, n)) return false;
+  value = n * unit;
+  return true;
+}
+
 // One line's fields, or the first of them that cannot be taken.
-SettingsField CollectLine(const LineControls& line, uint8_t oldMode, uint16_t oldValue, SettingsField timeField,
-                          CollectedLine& out) {
+SettingsField CollectLine(const LineControls& line, const LineControls& shown, uint8_t oldMode, uint16_t oldValue,
+                          uint8_t oldDelay, uint8_t oldOnTime, SettingsField timeField, CollectedLine& out) {
   const SettingsField altitudeField = static_cast<SettingsField>(static_cast<int>(timeField) + 1);
   const SettingsField delayField = static_cast<SettingsField>(static_cast<int>(timeField) + 2);
   const SettingsField onTimeField = static_cast<SettingsField>(static_cast<int>(timeField) + 3);
@@ -41,15 +58,15 @@ SettingsField CollectLine(const LineControls& line, uint8_t oldMode, uint16_t ol
   out.value = oldValue;
   uint32_t n = 0;
   if (out.mode == Time) {
-    if (!Take(line.time, timeField, n)) return timeField;
-    out.value = static_cast<uint16_t>(n * 10u);
+    if (!TakeField(line.time, shown.time, oldValue, 10, timeField, n)) return timeField;
+    out.value = static_cast<uint16_t>(n);
   } else if (out.mode == Altitude || out.mode == AltitudeBeforeApogee) {
-    if (!Take(line.altitude, altitudeField, n)) return altitudeField;
+    if (!TakeField(line.altitude, shown.altitude, oldValue, 1, altitudeField, n)) return altitudeField;
     out.value = static_cast<uint16_t>(n);
   }
-  if (!Take(line.delay, delayField, n)) return delayField;
-  out.delay = static_cast<uint8_t>(n * 10u);
-  if (!Take(line.onTime, onTimeField, n)) return onTimeField;
+  if (!TakeField(line.delay, shown.delay, oldDelay, 10, delayField, n)) return delayField;
+  out.delay = static_cast<uint8_t>(n);
+  if (!TakeField(line.onTime, shown.onTime, oldOnTime, 1, onTimeField, n)) return onTimeField;
   out.onTime = static_cast<uint8_t>(n);
   return SettingsField::None;
 }
@@ -67,8 +84,9 @@ uint32_t FieldMaximum(SettingsField field) {
       return 65535;
     case SettingsField::LineADelay:
     case SettingsField::LineBDelay:
-    case SettingsField::MinBattery:
       return 25;  // tenths in 8 bits
+    case SettingsField::MinBattery:
+      return kMaxBatteryVolts;
     case SettingsField::LineAOnTime:
     case SettingsField::LineBOnTime:
       return 255;
@@ -137,14 +155,19 @@ SettingsControls ShowSettingsForm(const SettingsRecord& r) {
 }
 
 SettingsField CollectSettingsForm(const SettingsControls& c, SettingsRecord& r) {
+  const SettingsControls shown = ShowSettingsForm(r);
   CollectedLine a{}, b{};
-  SettingsField bad = CollectLine(c.lineA, r.lineAMode, r.lineAValue, SettingsField::LineATime, a);
+  SettingsField bad =
+      CollectLine(c.lineA, shown.lineA, r.lineAMode, r.lineAValue, r.lineADelay, r.lineAOnTime, SettingsField::LineATime, a);
   if (bad != SettingsField::None) return bad;
-  bad = CollectLine(c.lineB, r.lineBMode, r.lineBValue, SettingsField::LineBTime, b);
+  bad = CollectLine(c.lineB, shown.lineB, r.lineBMode, r.lineBValue, r.lineBDelay, r.lineBOnTime,
+                    SettingsField::LineBTime, b);
   if (bad != SettingsField::None) return bad;
   uint32_t inhibit = 0, battery = 0;
-  if (!Take(c.machInhibit, SettingsField::MachInhibit, inhibit)) return SettingsField::MachInhibit;
-  if (!Take(c.minBattery, SettingsField::MinBattery, battery)) return SettingsField::MinBattery;
+  if (!TakeField(c.machInhibit, shown.machInhibit, r.machInhibit, 10, SettingsField::MachInhibit, inhibit))
+    return SettingsField::MachInhibit;
+  if (!TakeField(c.minBattery, shown.minBattery, r.minBattery, 10, SettingsField::MinBattery, battery))
+    return SettingsField::MinBattery;
 
   // Everything fits: only now does the record change.
   r.lineAMode = a.mode;
@@ -155,22 +178,15 @@ SettingsField CollectSettingsForm(const SettingsControls& c, SettingsRecord& r) 
   r.lineBValue = b.value;
   r.lineBDelay = b.delay;
   r.lineBOnTime = b.onTime;
-  r.machInhibit = static_cast<uint16_t>(inhibit * 10u);
+  r.machInhibit = static_cast<uint16_t>(inhibit);
   r.imperialUnits = c.imperial;
-  r.minBattery = static_cast<uint8_t>(battery * 10u);
+  r.minBattery = static_cast<uint8_t>(battery);
   return SettingsField::None;
 }
 
 bool InhibitIsLarge(const SettingsRecord& r) { return r.machInhibit > 200; }
 
 bool LineIsDisabled(const SettingsRecord& r) { return r.lineAMode == Disabled || r.lineBMode == Disabled; }
-
-uint32_t CheckBatteryForWrite(const std::wstring& text) {
-  uint32_t volts = 0;
-  const FieldText read = ReadNumberField(text, volts);
-  if (read == FieldText::TooLarge || (read == FieldText::Number && volts > 14)) return IDS_VOLTAGE_OUT_OF_RANGE;
-  return 0;
-}
 
 uint32_t CheckGroundAltitude(const std::wstring& text, uint32_t& groundAltitude) {
   uint32_t metres = 0;

@@ -41,8 +41,12 @@ enum class SettingsField {
   MinBattery,
 };
 
+// The highest minimum battery voltage the device takes, on every path that writes it.
+constexpr uint32_t kMaxBatteryVolts = 14;
+
 // The largest number each field takes: what still fits the record's field
-// once it is turned into its unit (tenths of 6553 s still fit 16 bits).
+// once it is turned into its unit (tenths of 6553 s still fit 16 bits), and
+// the device's own limit of the battery voltage.
 uint32_t FieldMaximum(SettingsField field);
 // The message that names the field and its range, for an empty, malformed or
 // too large entry.
@@ -60,16 +64,15 @@ SettingsControls ShowSettingsForm(const SettingsRecord& record);
 // number that is needed is missing, malformed or does not fit its field, the
 // record is left as it was and that field is answered (the first in collect
 // order); otherwise SettingsField::None. A value field is needed only in the
-// mode that uses it; the other fields always.
+// mode that uses it; the other fields always. A field whose text is what
+// ShowSettingsForm shows for the record keeps the record's exact value (its
+// tenths), where that value is one the field takes.
 SettingsField CollectSettingsForm(const SettingsControls& controls, SettingsRecord& record);
 
 // The two warnings after a collect: Mach inhibit over 20.0 s, a disabled line.
 bool InhibitIsLarge(const SettingsRecord& record);
 bool LineIsDisabled(const SettingsRecord& record);
 
-// "Write Settings": string 118 when "Min battery [V]" holds more than 14,
-// else 0. An empty field passes here; the collect refuses it.
-uint32_t CheckBatteryForWrite(const std::wstring& text);
 // "Calibrate Device": string 110 when the ground altitude holds no number,
 // 117 above 15500 m, else 0 with the altitude in metres.
 uint32_t CheckGroundAltitude(const std::wstring& text, uint32_t& groundAltitude);

@@ -59,29 +59,27 @@ SettingsOutcome ReadSettingsTask(CAltimeter& altimeter, TaskHost& host, Settings
   return valid ? SettingsOutcome::Done : SettingsOutcome::DefaultsShown;
 }
 
-SettingsOutcome WriteSettingsTask(CAltimeter& altimeter, TaskHost& host) {
-  if (!ClearsFlightDataAgreed(host)) {
-    host.ShowBusy(false);
-    return SettingsOutcome::Declined;
-  }
-  if (!CollectSettings(altimeter, host)) {
-    host.ShowBusy(false);
-    return SettingsOutcome::FormRefused;
-  }
+namespace {
+
+// The steps of a write once the user has agreed and the record holds what is
+// to be written: clear, write, read back. The clear may be done already.
+SettingsOutcome WriteAgreedSettings(CAltimeter& altimeter, TaskHost& host, bool cleared) {
   altimeter.settings.BuildPacket();
-  host.AppendStatus(L"Attempting to connect to device.\r\n");
-  if (!altimeter.IsOpen()) {
-    host.OfferRetry();
-    host.AppendStatus(kAltimeterNotFoundLine);
-    return SettingsOutcome::NotConnected;
+  if (!cleared) {
+    host.AppendStatus(L"Attempting to connect to device.\r\n");
+    if (!altimeter.IsOpen()) {
+      host.OfferRetry();
+      host.AppendStatus(kAltimeterNotFoundLine);
+      return SettingsOutcome::NotConnected;
+    }
+    host.AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
+    if (altimeter.ClearMemory() != Ok) {
+      host.ShowBusy(false);
+      host.AppendStatus(L"Failed to clear data.\r\n");
+      return SettingsOutcome::Failed;
+    }
+    host.AppendStatus(L"Data cleared.\r\n");
   }
-  host.AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
-  if (altimeter.ClearMemory() != Ok) {
-    host.ShowBusy(false);
-    host.AppendStatus(L"Failed to clear data.\r\n");
-    return SettingsOutcome::Failed;
-  }
-  host.AppendStatus(L"Data cleared.\r\n");
   host.AppendStatus(L"Writing settings...\r\n");
   if (altimeter.WriteSettings() != Ok) {
     host.OfferRetry();
@@ -97,6 +95,20 @@ SettingsOutcome WriteSettingsTask(CAltimeter& altimeter, TaskHost& host) {
   ReadSettingsTask(altimeter, host);
   host.ShowBusy(false);
   return SettingsOutcome::Done;
+}
+
+}  // namespace
+
+SettingsOutcome WriteSettingsTask(CAltimeter& altimeter, TaskHost& host) {
+  if (!ClearsFlightDataAgreed(host)) {
+    host.ShowBusy(false);
+    return SettingsOutcome::Declined;
+  }
+  if (!CollectSettings(altimeter, host)) {
+    host.ShowBusy(false);
+    return SettingsOutcome::FormRefused;
+  }
+  return WriteAgreedSettings(altimeter, host, false);
 }
 
 SettingsOutcome ResetSettingsTask(CAltimeter& altimeter, TaskHost& host) {
@@ -137,44 +149,60 @@ SettingsOutcome CalibrateTask(CAltimeter& altimeter, TaskHost& host, uint32_t gr
     host.ShowBusy(false);
     return SettingsOutcome::NotConnected;
   }
-  ReadSettingsTask(altimeter, host);
-  host.ShowBusy(true);
+  // One question, before anything on the device is cleared or written.
+  if (!ClearsFlightDataAgreed(host)) {
+    host.AppendStatus(L"Calibration not done: nothing was cleared or written.\r\n");
+    host.ShowBusy(false);
+    return SettingsOutcome::Declined;
+  }
+  // What the form holds is written with the new offset; it is taken before
+  // the device is read, which must not replace what the user typed.
+  const SettingsRecord before = altimeter.settings;
+  if (!CollectSettings(altimeter, host)) {
+    host.AppendStatus(L"Calibration not done: nothing was cleared or written.\r\n");
+    host.ShowBusy(false);
+    return SettingsOutcome::FormRefused;
+  }
+  const SettingsRecord collected = altimeter.settings;
+  host.AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
   if (altimeter.ClearMemory() != Ok) {
+    altimeter.settings = before;
     host.ShowBusy(false);
     host.AppendStatus(L"Failed to clear data.\r\n");
     return SettingsOutcome::Failed;
   }
+  host.AppendStatus(L"Data cleared.\r\n");
   host.AppendStatus(L"Calibrating...\r\n");
-  // The device's packet goes into a copy; the record stays as the read before left it.
-  const SettingsRecord before = altimeter.settings;
+  // The device's packet goes into a copy for the offset it holds now (the
+  // defaults' when its packet is damaged); the record stays as collected.
   const bool read = altimeter.ReadSettings() == Ok;
-  SettingsRecord copy = altimeter.settings;
-  altimeter.settings = before;
-  if (!read) {
-    host.AppendStatus(L"Failed to read settings.\r\n");
-    host.ShowBusy(false);
-    return SettingsOutcome::Failed;
+  SettingsRecord device = altimeter.settings;
+  altimeter.settings = collected;
+  if (read && !device.ParsePacket()) {
+    device.LoadDefaults();
+    device.ParsePacket();
   }
   float measured = 0.0f;
-  if (altimeter.ReadAltitude(measured) != Ok) {
-    host.AppendStatus(L"Failed.\r\n");
+  const bool measuredOk = read && altimeter.ReadAltitude(measured) == Ok;
+  if (!measuredOk) {
+    altimeter.settings = before;
+    host.AppendStatus(read ? L"Failed.\r\n" : L"Failed to read settings.\r\n");
     host.ShowBusy(false);
     return SettingsOutcome::Failed;
   }
   const int32_t difference = CalibrationDifference(groundAltitude, measured);
   host.AppendStatus(L"Offset: " + ToWideDecimal(difference) + L"m\r\n");
-  copy.altitudeOffset = CalibratedOffset(copy.altitudeOffset, difference);
-  altimeter.settings = copy;
-  const SettingsOutcome written = WriteSettingsTask(altimeter, host);
+  altimeter.settings.altitudeOffset = CalibratedOffset(device.altitudeOffset, difference);
+  const SettingsOutcome written = WriteAgreedSettings(altimeter, host, true);
   if (written == SettingsOutcome::Done) {
     host.AppendStatus(L"Calibration complete.\r\n");
   } else {
     // Not on the device, so not in the record either: a later write must not
-    // carry an offset the user declined or that never arrived.
+    // carry an offset that never arrived.
     altimeter.settings = before;
     host.AppendStatus(L"Failed to calibrate.\r\n");
   }
   host.ShowBusy(false);
   host.RequestRedraw();
-  return written == SettingsOutcome::Done ? SettingsOutcome::Done : written;
+  return written;
 }

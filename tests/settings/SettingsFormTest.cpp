@@ -75,8 +75,8 @@ TEST(SettingsFormTest, TypedFieldsBuildTheirPacketByteForByte) {
                  0x2C, 0x01, 0x00, 0x00, 0x04, 0x0A, 0x14, 0x14, 0x1E, 0x00, 0x00}},
       // Every field at the top of its range.
       {Typed(AltitudeBeforeApogee, L"0", L"65535", L"25", L"255", Time, L"6553", L"0", L"25", L"255", L"6553", true,
-             L"25"),
-       {0x01, 0x3C, 0x00, 0xFA, 0xFF, 0xFA, 0x00, 0x00, 0x14, 0xFF, 0xFF,
+             L"14"),
+       {0x01, 0x3C, 0x00, 0xFA, 0xFF, 0x8C, 0x00, 0x00, 0x14, 0xFF, 0xFF,
         0xFA, 0xFF, 0xFF, 0x00, 0x04, 0xFA, 0xFA, 0xFF, 0xFF, 0x00, 0x00}},
       // Zeros, Line A disabled and Line B at peak climb velocity keep their values.
       {Typed(Disabled, L"", L"", L"0", L"0", PeakClimbVelocity, L"x", L"", L"0", L"0", L"0", false, L"0"),
@@ -123,11 +123,42 @@ TEST(SettingsFormTest, CollectKeepsWhatHasNoControlAndAModeWithoutARadio) {
   shown.lineBValue = 65530;
   shown.lineADelay = 250;
   shown.machInhibit = 65530;
-  shown.minBattery = 250;
+  shown.minBattery = 140;
   shown.imperialUnits = true;
   SettingsRecord again = shown;
   ASSERT_EQ(CollectSettingsForm(ShowSettingsForm(shown), again), SettingsField::None);
   EXPECT_EQ(Fields(again), Fields(shown));
+}
+
+// The form shows whole seconds and volts; a field the user left as shown
+// writes back the tenths the device held, and a changed one is taken as typed.
+TEST(SettingsFormTest, AFieldLeftAsShownKeepsItsTenths) {
+  SettingsRecord device;
+  device.lineAMode = Time;
+  device.lineAValue = 25;  // 2.5 s
+  device.lineADelay = 25;
+  device.lineBDelay = 15;
+  device.machInhibit = 25;
+  device.minBattery = 85;  // 8.5 V
+  SettingsRecord untouched = device;
+  ASSERT_EQ(CollectSettingsForm(ShowSettingsForm(device), untouched), SettingsField::None);
+  EXPECT_EQ(Fields(untouched), Fields(device));
+
+  SettingsControls edited = ShowSettingsForm(device);
+  edited.lineB.delay = L"3";
+  SettingsRecord changed = device;
+  ASSERT_EQ(CollectSettingsForm(edited, changed), SettingsField::None);
+  EXPECT_EQ(changed.lineBDelay, 30);
+  EXPECT_EQ(changed.lineADelay, 25);
+  EXPECT_EQ(changed.lineAValue, 25);
+  EXPECT_EQ(changed.machInhibit, 25);
+  EXPECT_EQ(changed.minBattery, 85);
+
+  // Tenths above the device's battery limit are not kept: the field is taken as shown.
+  device.minBattery = 145;
+  SettingsRecord limited = device;
+  ASSERT_EQ(CollectSettingsForm(ShowSettingsForm(device), limited), SettingsField::None);
+  EXPECT_EQ(limited.minBattery, 140);
 }
 
 // A number that is not there or does not fit is never stored in part or wrapped.
@@ -163,7 +194,8 @@ TEST(SettingsFormTest, AFieldThatDoesNotFitIsNamedAndNothingChanges) {
       {[](SettingsControls& c) { c.lineB.delay = L" "; }, SettingsField::LineBDelay, IDS_LINE_B_DELAY_RANGE},
       {[](SettingsControls& c) { c.lineB.onTime = L"256"; }, SettingsField::LineBOnTime, IDS_LINE_B_ON_TIME_RANGE},
       {[](SettingsControls& c) { c.machInhibit = L"6554"; }, SettingsField::MachInhibit, IDS_MACH_INHIBIT_RANGE},
-      {[](SettingsControls& c) { c.minBattery = L"26"; }, SettingsField::MinBattery, IDS_MIN_BATTERY_RANGE},
+      // The device's limit, on every path that writes it.
+      {[](SettingsControls& c) { c.minBattery = L"15"; }, SettingsField::MinBattery, IDS_MIN_BATTERY_RANGE},
       {[](SettingsControls& c) { c.minBattery = L""; }, SettingsField::MinBattery, IDS_MIN_BATTERY_RANGE},
       // The first in collect order is named.
       {[](SettingsControls& c) {
@@ -210,11 +242,6 @@ TEST(SettingsFormTest, NumberFieldsAcceptDigitsOnly) {
 }
 
 TEST(SettingsFormTest, TheButtonsOwnChecks) {
-  EXPECT_EQ(CheckBatteryForWrite(L"14"), 0u);
-  EXPECT_EQ(CheckBatteryForWrite(L"15"), static_cast<uint32_t>(IDS_VOLTAGE_OUT_OF_RANGE));
-  EXPECT_EQ(CheckBatteryForWrite(L"99999999999"), static_cast<uint32_t>(IDS_VOLTAGE_OUT_OF_RANGE));
-  EXPECT_EQ(CheckBatteryForWrite(L""), 0u);  // left to the collect, which names the field
-
   struct Case {
     const wchar_t* text;
     uint32_t stringId;

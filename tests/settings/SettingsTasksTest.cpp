@@ -177,22 +177,53 @@ TEST_F(SettingsTasksTest, ResetAndCalibrateInTheirOrder) {
                                     kReadEvents,
                                     {"idle", "redraw"}}));
 
-  // The simulator stands at 1320 m; the ground is said to be 1330 m.
+}
+
+// The calibration asks once, before anything on the device is cleared or
+// written, and writes what the form holds with the new offset.
+TEST_F(SettingsTasksTest, CalibrateAsksFirstAndKeepsWhatTheFormHolds) {
+  for (TaskAnswer answer : {TaskAnswer::No, TaskAnswer::None}) {
+    Fresh();
+    const std::vector<uint8_t> flash = Device().flash;
+    const auto store = Device().settingsStore;
+    RecordingHost declined;
+    declined.answer = [answer](uint32_t, uint32_t) { return answer; };
+    EXPECT_EQ(CalibrateTask(Alt(), declined, 1330), SettingsOutcome::Declined);
+    EXPECT_EQ(declined.Events(), (Events{"busy", "ask 116", "status: Calibration not done: nothing was cleared or written.",
+                                         "idle"}));
+    EXPECT_EQ(Device().flash, flash);
+    EXPECT_EQ(Device().settingsStore, store);
+  }
+
+  // The simulator stands at 1320 m; the ground is said to be 1330 m. The
+  // form holds an edit the user has not written yet.
   Fresh();
+  const std::vector<uint8_t> flash = Device().flash;
+  SettingsRecord shown;
+  shown.LoadDefaults();
+  shown.ParsePacket();
+  SettingsControls form = ShowSettingsForm(shown);
+  form.lineA.delay = L"3";
   RecordingHost calibrate;
+  calibrate.form = form;
   EXPECT_EQ(CalibrateTask(Alt(), calibrate, 1330), SettingsOutcome::Done);
   const Events events = calibrate.Events();
   const size_t offset = After(events, "status: Calibrating...");
   ASSERT_LT(offset, events.size());
   const std::string offsetLine = events[offset];
-  EXPECT_EQ(events, Concat({{"busy"}, kReadEvents, {"busy", "status: Calibrating...", offsetLine}, kWriteEvents,
-                            {"status: Calibration complete.", "idle", "redraw"}}));
+  EXPECT_EQ(events, Concat({{"busy", "ask 116", "form", "status: Clearing data... please wait a few seconds.",
+                             "status: Data cleared.", "status: Calibrating...", offsetLine, "status: Writing settings...",
+                             "status: Settings written successfully.", "show", "redraw"},
+                            kReadEvents,
+                            {"idle", "status: Calibration complete.", "idle", "redraw"}}));
   const int difference = std::stoi(offsetLine.substr(std::string("status: Offset: ").size()));
+  EXPECT_NEAR(difference, 10, 2);
   SettingsRecord stored;
   stored.packet = Device().settingsStore;
   ASSERT_TRUE(stored.ParsePacket());
   EXPECT_EQ(stored.altitudeOffset, CalibratedOffset(0, difference));
-  EXPECT_NEAR(difference, 10, 2);
+  EXPECT_EQ(stored.lineADelay, 30);
+  EXPECT_NE(Device().flash, flash);  // the flights are gone, as the user agreed
 }
 
 TEST_F(SettingsTasksTest, EveryFaultAtEveryPositionEndsInTheFailingStepsLines) {
@@ -232,24 +263,16 @@ TEST_F(SettingsTasksTest, EveryFaultAtEveryPositionOfACalibration) {
   Sweep([this](RecordingHost& h) { return Code(CalibrateTask(Alt(), h, 1330)); },
         [](const Events& clean) {
           const size_t calibrating = After(clean, "status: Calibrating...");
-          const size_t clear = calibrating - 1;
-          const size_t readBack = AfterNth(clean, "status: Altimeter found! Reading settings...", 1);
           const Events failed = {"status: Failed to calibrate.", "idle", "redraw"};
-          Events writeClear = {"idle", "status: Failed to clear data."}, write = {"retry", "status: Failed to write settings."};
-          writeClear.insert(writeClear.end(), failed.begin(), failed.end());
+          Events write = {"retry", "status: Failed to write settings."};
           write.insert(write.end(), failed.begin(), failed.end());
           return std::vector<FailingStep>{
-              // The first read's failure is told, and the calibration goes on.
-              ReadStep(clean, 0, {}, kDone, clear - 1),
-              {"ClearMemory", clear, clear, {"idle", "status: Failed to clear data."}, kFailed},
+              OneStep(clean, "ClearMemory", "status: Clearing data... please wait a few seconds.",
+                      {"idle", "status: Failed to clear data."}, kFailed),
               {"ReadSettings into the copy", calibrating, calibrating, {"status: Failed to read settings.", "idle"}, kFailed},
               {"ReadAltitude", calibrating, calibrating, {"status: Failed.", "idle"}, kFailed},
-              OneStep(clean, "the write's ClearMemory", "status: Clearing data... please wait a few seconds.", writeClear,
-                      kFailed),
               OneStep(clean, "WriteSettings", "status: Writing settings...", write, kFailed),
-              {"the read back", readBack, readBack,
-               {"retry", "status: Failed to read settings.", "idle", "status: Calibration complete.", "idle", "redraw"},
-               kDone}};
+              ReadStep(clean, 0, {"idle", "status: Calibration complete.", "idle", "redraw"}, kDone)};
         },
         kDone);
 }

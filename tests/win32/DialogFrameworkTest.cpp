@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kGroupId = 1007;
 constexpr int kWorkId = 1006;
-constexpr int kIconId = 1033;
+constexpr int kIconId = IDC_STATUS_ICON;
 constexpr UINT kRunStep = WM_APP + 1;
 constexpr UINT kThrow = WM_APP + 2;
 
