@@ -71,6 +71,20 @@ int32_t FirmwareLastBlock(int32_t length) {
   return std::min(length / kFirmwareBlockSize, kFirmwareLastBlock);
 }
 
+int32_t FirmwareProgrammedBlocks(const FirmwareImage& image) {
+  const int32_t lastBlock = FirmwareLastBlock(image.length);
+  int32_t programmed = 0;
+  for (int32_t block = 0; block <= lastBlock; ++block) programmed += image.BlockIsErased(block) ? 0 : 1;
+  return programmed;
+}
+
+bool FirmwareDataBeyondLength(const FirmwareImage& image) {
+  const int32_t lastBlock = FirmwareLastBlock(image.length);
+  if (lastBlock < 0) return false;
+  const auto from = image.buffer.begin() + static_cast<std::ptrdiff_t>(lastBlock + 1) * kFirmwareBlockSize;
+  return std::any_of(from, image.buffer.end(), [](uint8_t b) { return b != 0xFF; });
+}
+
 FirmwareFileResult LoadFirmwareFile(const std::wstring& path, FirmwareImage& image, uint16_t& formatVersion,
                                     uint16_t& requiredBootloaderVersion, uint16_t& firmwareVersion) {
   std::ifstream in(FilePath(path), std::ios::binary);

@@ -61,3 +61,12 @@ std::string FormatGuid(const uint8_t* bytes);
 // The last block an image of this length programs, or -1 when the length is
 // not one a firmware file may hold (below 0 or beyond the image).
 int32_t FirmwareLastBlock(int32_t length);
+
+// The blocks an update of this image sends: those up to its last block that
+// are not erased. 0 for a length outside the image.
+int32_t FirmwareProgrammedBlocks(const FirmwareImage& image);
+
+// Whether the image holds a byte other than 0xFF past the blocks its length
+// programs: a length that stops short of the image (the file has no checksum
+// that would tell a damaged length).
+bool FirmwareDataBeyondLength(const FirmwareImage& image);

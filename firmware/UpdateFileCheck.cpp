@@ -26,5 +26,15 @@ UpdateResult CheckFirmwareFile(const std::wstring& path, FirmwareImage& image, U
     TraceLog << "Invalid image length: " << image.length << std::endl;
     return UpdateNotFirmwareFile;
   }
+  // An update that would program part of the image, or none of it, is never
+  // begun: a device left so has no whole application to start.
+  if (FirmwareDataBeyondLength(image)) {
+    TraceLog << "The image holds data past its length: " << image.length << std::endl;
+    return UpdateNotFirmwareFile;
+  }
+  if (FirmwareProgrammedBlocks(image) == 0) {
+    TraceLog << "The image programs no block." << std::endl;
+    return UpdateNotFirmwareFile;
+  }
   return UpdateOk;
 }

@@ -164,6 +164,12 @@ int RunInfo(ToolContext& context) {
   if (problem == UpdateOk && lastBlock < 0) {
     context.out << "The length lies outside the 131072-byte image.\n";
     problem = UpdateNotFirmwareFile;
+  } else if (problem == UpdateOk && FirmwareDataBeyondLength(image)) {
+    context.out << "The image holds data past the blocks its length programs.\n";
+    problem = UpdateNotFirmwareFile;
+  } else if (problem == UpdateOk && FirmwareProgrammedBlocks(image) == 0) {
+    context.out << "The image programs no block.\n";
+    problem = UpdateNotFirmwareFile;
   }
   if (problem != UpdateOk) {
     PrintLines(context.out, UpdateResultLines(problem, versions));

@@ -82,7 +82,7 @@ TEST_F(BootloaderTest, BlocksProgrammedForALength) {
   const RangeCase cases[] = {
       {"length 128, block 2 in use", PatternImage(192), 128, 2, {0, 64, 128}},
       {"length 128, block 2 erased", PatternImage(128), 128, 2, {0, 64}},
-      {"length 100 takes block 1 whole", PatternImage(200), 100, 1, {0, 64}},
+      {"length 100 takes block 1 whole", PatternImage(128), 100, 1, {0, 64}},
       {"erased block in the middle", WithErasedBlock(PatternImage(256), 1), 256, 4, {0, 128, 192}},
       {"length 0 still takes block 0", PatternImage(64), 0, 0, {0}},
   };
@@ -147,8 +147,9 @@ struct RefusedCase {
   UpdateVersions versions;
 };
 
-std::vector<uint8_t> PackedBytes(const ScratchDir& dir, int32_t length, uint16_t bootloader, uint16_t firmware) {
-  EXPECT_TRUE(WriteFirmwareFile(dir.WidePath("p.dat"), PatternImage(100), length, bootloader, firmware));
+std::vector<uint8_t> PackedBytes(const ScratchDir& dir, int32_t length, uint16_t bootloader, uint16_t firmware,
+                                 const std::vector<uint8_t>& image = PatternImage(100)) {
+  EXPECT_TRUE(WriteFirmwareFile(dir.WidePath("p.dat"), image, length, bootloader, firmware));
   return ReadBytes(dir.Path("p.dat"));
 }
 
@@ -172,6 +173,12 @@ TEST_F(BootloaderTest, FileChecksComeBeforeAnythingIsSent) {
        {0x0100, 0, 0x0400, 0x0401}},
       {"length INT32_MIN", PackedBytes(scratch, INT32_MIN, 0x0400, 0x0401), UpdateNotFirmwareFile,
        {0x0100, 0, 0x0400, 0x0401}},
+      // A length that stops short of the image's data would program part of it.
+      {"length short of the data", PackedBytes(scratch, 10, 0x0400, 0x0401), UpdateNotFirmwareFile,
+       {0x0100, 0, 0x0400, 0x0401}},
+      // An image that programs nothing would leave the device erased.
+      {"a blank image", PackedBytes(scratch, 100, 0x0400, 0x0401, std::vector<uint8_t>(100, 0xFF)),
+       UpdateNotFirmwareFile, {0x0100, 0, 0x0400, 0x0401}},
   };
   ConnectBootloader();
   Device().programImage[0] = 0x5A;  // an erase would show
