@@ -1,5 +1,6 @@
 // ulktool's flight data commands: the download dialog's "Read Data" and save
 // steps, the main window's exports, and a summary of a data set file.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -51,14 +52,41 @@ class ToolDownloadBar : public DownloadView {
   bool drawn_ = false;
 };
 
+// The files of an earlier download in the folder: flight-<k>.ulk (and .csv
+// when CSV files are written), which a download would replace.
+std::vector<std::string> EarlierDownload(const std::filesystem::path& folder, bool csv) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = Narrow(it->path().filename().wstring());
+    const size_t dot = name.rfind('.');
+    if (name.rfind("flight-", 0) != 0 || dot == std::string::npos || dot <= 7) continue;
+    const std::string number = name.substr(7, dot - 7), extension = name.substr(dot);
+    if (number.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (extension == ".ulk" || (csv && extension == ".csv")) found.push_back(name);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 int RunDownload(ToolContext& context) {
   bool csv = context.TakeFlag("--csv");
+  bool force = context.TakeFlag("--force");
   if (context.args.size() != 1) return context.Usage("download takes one folder");
   std::filesystem::path folder = FilePath(Widen(context.args[0]));
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (!std::filesystem::is_directory(folder, ec)) {
     context.err << "ulktool: " << context.args[0] << " is not a folder that can be written\n";
+    return kExitFailed;
+  }
+  // Flights saved before are never replaced unasked: nothing is downloaded or written.
+  const std::vector<std::string> earlier = EarlierDownload(folder, csv);
+  if (!earlier.empty() && !force) {
+    context.err << "ulktool: " << context.args[0] << " already holds";
+    for (const std::string& name : earlier) context.err << " " << name;
+    context.err << "\nulktool: nothing was downloaded or written; download into another folder, or give --force to "
+                   "replace them\n";
     return kExitFailed;
   }
 
@@ -284,8 +312,10 @@ int RunInfo(ToolContext& context) {
 
 }  // namespace
 
-ULK_TOOL_COMMAND("download", "download DIR [--csv]",
-                 "download the flight memory; save data set k as DIR/flight-<k+1>.ulk (and .csv)", RunDownload);
+ULK_TOOL_COMMAND("download", "download DIR [--csv] [--force]",
+                 "download the flight memory; save data set k as DIR/flight-<k+1>.ulk (and .csv); files of an earlier "
+                 "download are replaced only with --force",
+                 RunDownload);
 ULK_TOOL_COMMAND("csv", "csv FILE.ulk OUT.csv", "export data set 0 of a file as CSV", RunCsv);
 ULK_TOOL_COMMAND("xml", "xml FILE.ulk OUT.xml", "export data set 0 of a file as XML", RunXml);
 ULK_TOOL_COMMAND("info", "info FILE.ulk [--json]", "summarise the flight in a data set file", RunInfo);

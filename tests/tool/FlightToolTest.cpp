@@ -88,6 +88,29 @@ TEST_F(FlightToolTest, DownloadOfAnEmptyMemoryOrWithoutADevice) {
   EXPECT_EQ(Run("csv " + Quoted(FixturePath("small-flight.ulk"))).status, 2);
 }
 
+// A second download into the same folder replaces nothing unasked: the files
+// of the first keep every byte, and nothing is downloaded.
+TEST_F(FlightToolTest, ASecondDownloadIntoTheSameFolderRefusesUnlessForced) {
+  std::filesystem::path folder = dir.Path("flights");
+  ASSERT_EQ(Run("--device sim:clock=virtual download " + Quoted(folder)).status, 0);
+  const std::filesystem::path first = folder / "flight-1.ulk";
+  WriteFileBytes(first, "the first download's bytes");
+  ToolRun again = Run("--device sim:clock=virtual download " + Quoted(folder));
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.out, "");
+  EXPECT_NE(again.err.find("already holds flight-1.ulk flight-2.ulk flight-3.ulk"), std::string::npos) << again.err;
+  EXPECT_EQ(again.err.find("Reading data..."), std::string::npos) << again.err;
+  EXPECT_EQ(ReadFileBytes(first), "the first download's bytes");
+
+  // A folder of other files is no earlier download; --force replaces one.
+  std::filesystem::create_directories(dir.Path("other"));
+  WriteFileBytes(dir.Path("other") / "flight-notes.ulk", "x");
+  EXPECT_EQ(Run("--device sim:clock=virtual download " + Quoted(dir.Path("other"))).status, 0);
+  ToolRun forced = Run("--device sim:clock=virtual download " + Quoted(folder) + " --force");
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_NE(ReadFileBytes(first), "the first download's bytes");
+}
+
 TEST_F(FlightToolTest, ExportsOfTheFixtureAndTheirFailures) {
   ASSERT_EQ(Run("csv " + Quoted(FixturePath("small-flight.ulk")) + " " + Quoted(dir.Path("s.csv"))).status, 0);
   EXPECT_EQ(ReadFileBytes(dir.Path("s.csv")), ReadFileBytes(FixturePath("small-flight.csv")));
