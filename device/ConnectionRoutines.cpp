@@ -161,6 +161,11 @@ bool ConnectionGuard::Request(Work work) {
   return true;
 }
 
+bool ConnectionGuard::RemovalPending() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pending_ == Work::Close;
+}
+
 void ConnectionGuard::RunPending() {
   if (RunWaiting() && refresh_) refresh_();
 }
@@ -196,7 +201,12 @@ void OnDeviceChange(uint32_t event, const DeviceNotification& notification, CAlt
                     StatusSink& status, ConnectionGuard& guard) {
   TraceLog << "Device Change." << std::endl;
   if (event == kDeviceArrival) {
-    // Any HID arrival may be the device coming back in another mode.
+    // Any HID arrival may be the device coming back in another mode, once the
+    // one connected has gone; while it is there, the arrival is another device's.
+    if (altimeter.IsOpen() && !guard.RemovalPending()) {
+      TraceLog << "Another device arrived; the connected one stays." << std::endl;
+      return;
+    }
     guard.OnArrival();
   } else if (event == kDeviceRemoveComplete) {
     if (altimeter.MatchesNotification(notification)) {

@@ -72,6 +72,8 @@ class ConnectionGuard {
   // it once; a waiting connect also covers a removal, since Connect closes first.
   bool OnArrival();
   bool OnRemoval();
+  // The removal of the connected device waits for the worker to end.
+  bool RemovalPending() const;
   // On the dialog thread: runs the work that waited for a worker, then the
   // refresh. Nothing when none waits or a worker has the channel again.
   void RunPending();
@@ -97,8 +99,11 @@ class ConnectionGuard {
   Work pending_ = Work::None;
 };
 
-// WM_DEVICECHANGE's portable part: the trace line, the connect routine on any
+// WM_DEVICECHANGE's portable part: the trace line, the connect routine on an
 // arrival, and on the removal of the connected device its line and the channel
-// closed, both through the guard. The dialog then refreshes its look and answers 1.
+// closed, both through the guard. An arrival while the connected device is
+// still there (a mouse, a keyboard, a headset plugged in) changes nothing:
+// reconnecting would read the settings again over what the user typed. The
+// dialog then refreshes its look and answers 1.
 void OnDeviceChange(uint32_t event, const DeviceNotification& notification, CAltimeter& altimeter,
                     StatusSink& status, ConnectionGuard& guard);

@@ -167,9 +167,16 @@ TEST_F(ConnectionRoutinesTest, DeviceSentToTheOtherModeReconnectsOnArrival) {
   }
 }
 
-TEST_F(ConnectionRoutinesTest, RemovalOfAnotherDeviceAppendsNothingAndAnyArrivalReconnects) {
+// Another device's removal or arrival (a mouse, a headset) leaves the
+// connected flight computer alone: no reconnect, no line, the same channel.
+// Once the connected one has gone, any arrival may be it coming back.
+TEST_F(ConnectionRoutinesTest, AnotherDevicesChangesLeaveTheConnectedOneAndAnArrivalAfterItsRemovalReconnects) {
   RecordingSink sink;
-  ConnectionGuard guard(Alt(), [&] { ConnectNormalDevice(Alt(), sink); });
+  int connects = 0;
+  ConnectionGuard guard(Alt(), [&] {
+    ++connects;
+    ConnectNormalDevice(Alt(), sink);
+  });
   ASSERT_EQ(ConnectNormalDevice(Alt(), sink), Connected);
   sink.lines.clear();
   const HidHandle before = Alt().readHandle;
@@ -179,23 +186,27 @@ TEST_F(ConnectionRoutinesTest, RemovalOfAnotherDeviceAppendsNothingAndAnyArrival
   OnDeviceChange(kDeviceRemoveComplete, other, Alt(), sink, guard);
   OnDeviceChange(kDeviceRemoveComplete, DeviceNotification{2, Alt().devicePath}, Alt(), sink, guard);
   OnDeviceChange(0x0007, other, Alt(), sink, guard);  // DBT_DEVNODES_CHANGED
-  EXPECT_TRUE(sink.lines.empty());
-  EXPECT_EQ(Alt().readHandle, before);
-
   OnDeviceChange(kDeviceArrival, other, Alt(), sink, guard);
-  EXPECT_EQ(sink.lines, (Lines{L"Device Connected.\r\n", L"Current device firmware version: 4.05\r\n"}));
+  EXPECT_TRUE(sink.lines.empty());
+  EXPECT_EQ(connects, 0);
   EXPECT_TRUE(Alt().IsOpen());
-  EXPECT_NE(Alt().readHandle, before);
+  EXPECT_EQ(Alt().readHandle, before);
+  EXPECT_TRUE(trace.Has("Another device arrived; the connected one stays."));
 
-  sink.lines.clear();
   DeviceNotification ours{kDevTypDeviceInterface, Alt().devicePath};
   for (wchar_t& c : ours.name) c = static_cast<wchar_t>(std::towupper(c));  // Windows may change the case
   OnDeviceChange(kDeviceRemoveComplete, ours, Alt(), sink, guard);
   EXPECT_EQ(sink.lines, Lines{L"Device disconnected.\r\n"});
   EXPECT_FALSE(Alt().IsOpen());
+
+  sink.lines.clear();
+  OnDeviceChange(kDeviceArrival, other, Alt(), sink, guard);
+  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(sink.lines, (Lines{L"Device Connected.\r\n", L"Current device firmware version: 4.05\r\n"}));
+  EXPECT_TRUE(Alt().IsOpen());
   int changes = 0;
   for (const std::string& line : trace.Lines()) changes += line == "Device Change.";
-  EXPECT_EQ(changes, 5);
+  EXPECT_EQ(changes, 6);
 }
 
 // A guard with counters in place of a dialog's routines.
@@ -320,6 +331,9 @@ TEST_F(ConnectionRoutinesTest, ArrivalDuringAWorkerReconnectsOnTheDialogThreadAf
     EXPECT_EQ(Alt().ReadSettings(), Ok);
     guard.WorkerEnded();
   });
+  // The device leaves and comes back while the worker still has the channel.
+  OnDeviceChange(kDeviceRemoveComplete, DeviceNotification{kDevTypDeviceInterface, Alt().devicePath}, Alt(), locked,
+                 guard);
   OnDeviceChange(kDeviceArrival, DeviceNotification{kDevTypDeviceInterface, L"other"}, Alt(), locked, guard);
   release.set_value();
   EXPECT_EQ(seen.get(), before);
@@ -331,7 +345,7 @@ TEST_F(ConnectionRoutinesTest, ArrivalDuringAWorkerReconnectsOnTheDialogThreadAf
   EXPECT_EQ(connectThreads[0], dialogThread);
   EXPECT_TRUE(Alt().IsOpen());
   EXPECT_NE(Alt().readHandle, before);
-  EXPECT_EQ(sink.lines.size(), 4u);
+  EXPECT_EQ(sink.lines.size(), 5u);  // the connect's two, the removal's, the reconnect's two
 }
 
 }  // namespace
