@@ -178,6 +178,13 @@ class CStatusDialog : public CBaseWindow, public TaskHost {
   // The connect routine through the guard, then the look (not busy).
   void ConnectAtOpen();
 
+ public:
+  // How RegisterDeviceNotifications asks the system; tests put a failing one in place.
+  using RegisterSeam = bool (*)(HWND window, void* filter);
+  static RegisterSeam deviceNotificationSeam;
+
+ protected:
+
   // --- messages
 
   void RefreshStatusBox();

@@ -12,6 +12,16 @@ extern "C" {
 #include "plot/PlotSurfaces.h"
 #include "resources/resource.h"
 
+namespace {
+
+bool RegisterWithTheSystem(HWND window, void* filter) {
+  return RegisterDeviceNotificationW(window, filter, DEVICE_NOTIFY_WINDOW_HANDLE) != nullptr;
+}
+
+}  // namespace
+
+CStatusDialog::RegisterSeam CStatusDialog::deviceNotificationSeam = RegisterWithTheSystem;
+
 CStatusDialog::CStatusDialog(uint32_t id, CAltimeter& device)
     : CBaseWindow(id),
       altimeter_(device),
@@ -122,7 +132,12 @@ void CStatusDialog::RegisterDeviceNotifications() {
   filter.dbcc_size = sizeof filter;
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   HidD_GetHidGuid(&filter.dbcc_classguid);
-  RegisterDeviceNotificationW(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  if (!deviceNotificationSeam(hwnd, &filter)) {
+    // Without them a device plugged in later is never seen: the user must know.
+    TraceLog << "RegisterDeviceNotificationW failed: " << GetLastError() << std::endl;
+    AppendStatus(L"Devices plugged in from now on cannot be seen. Close this window and open it again once the "
+                 L"device is connected.\r\n");
+  }
   RelayDeviceChangesTo(hwnd);
 }
 

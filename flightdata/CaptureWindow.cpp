@@ -41,6 +41,7 @@ void CCaptureWindow::OnInitDialog() {
   AnchorGroupBox(IDC_DL_DEVICE_DATA_GROUP, {true, true, false, true});
   AnchorGroupBox(IDC_DL_STATUS_GROUP, {true, true, true, true});
   for (int id : {IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL}) EnableControl(id, false);
+  SendDlgItemMessageW(hwnd, IDC_DL_COMMENT, EM_LIMITTEXT, kCommentLength - 1, 0);
   SetWindowSubclass(GetDlgItem(hwnd, IDC_DL_STRIP), &CCaptureWindow::StripProc, 0, reinterpret_cast<DWORD_PTR>(this));
   RegisterDeviceNotifications();
   RedrawStripImage();
@@ -153,9 +154,16 @@ void CCaptureWindow::OnClearDevice() {
 
 void CCaptureWindow::OnSaveComment() {
   if (WorkerRunning() || !ValidSet()) return;
+  // The file keeps the comment in the system's code page, in at most 1023
+  // bytes (the box takes no more characters than that).
+  wchar_t wide[kCommentLength] = {};
+  GetDlgItemTextW(hwnd, IDC_DL_COMMENT, wide, kCommentLength);
   char text[kCommentLength] = {};
-  GetDlgItemTextA(hwnd, IDC_DL_COMMENT, text, kCommentLength);
+  BOOL replaced = FALSE;
+  WideCharToMultiByte(CP_ACP, 0, wide, -1, text, kCommentLength - 1, "?", &replaced);
   Device().StoreCommentOf(selectedSet, text);
+  if (replaced)
+    AppendStatus(L"Some characters of the comment cannot be kept in a data set file; they were stored as '?'.\r\n");
 }
 
 void CCaptureWindow::OnSaveSelected() {

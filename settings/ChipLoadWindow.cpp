@@ -76,28 +76,29 @@ void CChipLoadWindow::RefreshConnectionLook(bool busy) {
 }
 
 void CChipLoadWindow::OnCommand(WPARAM command) {
+  NoteEdit(command);
   switch (command) {
     case IDC_CLOSE:
       SendMessageW(hwnd, WM_CLOSE, 0, 0);
       break;
+    // The flights in memory stay: they may exist nowhere else once the write
+    // has cleared the device, and a read changes nothing about them.
     case IDC_PC_READ_SETTINGS:
-      autoReadPending_ = false;
+      automaticRead_ = autoReadPending_.exchange(false);
       if (WorkerRunning()) break;
       readOnly_ = false;
-      Device().EmptyImage();
-      Device().ClearFlight();
       Start(&CChipLoadWindow::ReadWorker);
       break;
     case IDC_PC_WRITE_SETTINGS:
       if (WorkerRunning()) break;
       // The battery's limit is the form's, as on every path that writes it.
       if (!FormFits()) break;
-      Device().EmptyImage();
-      Device().ClearFlight();
+      automaticRead_ = false;
       Start(&CChipLoadWindow::WriteWorker);
       break;
     case IDC_PC_RESET_SETTINGS:
       if (WorkerRunning()) break;
+      automaticRead_ = false;
       Start(&CChipLoadWindow::ResetWorker);
       break;
     case IDC_PC_CALIBRATE: {
@@ -111,6 +112,7 @@ void CChipLoadWindow::OnCommand(WPARAM command) {
       // form that cannot be written before anything happens.
       if (!FormFits()) break;
       groundAltitude = ground;
+      automaticRead_ = false;
       Start(&CChipLoadWindow::CalibrateWorker);
       break;
     }
@@ -144,6 +146,17 @@ void CChipLoadWindow::OnCommand(WPARAM command) {
     default:
       break;
   }
+}
+
+void CChipLoadWindow::NoteEdit(WPARAM command) {
+  if (fillingForm_) return;
+  const int id = LOWORD(command);
+  const bool radio = HIWORD(command) == BN_CLICKED &&
+                     (std::find(std::begin(kLineARadios), std::end(kLineARadios), id) != std::end(kLineARadios) ||
+                      std::find(std::begin(kLineBRadios), std::end(kLineBRadios), id) != std::end(kLineBRadios) ||
+                      id == IDC_PC_IMPERIAL || id == IDC_PC_METRIC);
+  const bool typed = HIWORD(command) == EN_CHANGE && id != IDC_PC_GROUND_ALTITUDE;
+  if (radio || typed) formEdited_ = true;
 }
 
 bool CChipLoadWindow::WaitsForWorker(int controlId) const {
@@ -193,6 +206,19 @@ bool CChipLoadWindow::ReadSettingsForm(SettingsControls& controls) {
 }
 
 void CChipLoadWindow::ShowSettings(const SettingsRecord& record) {
+  // A read the user did not ask for never replaces what they typed and have
+  // not written: the form keeps it, and the status box says so.
+  if (automaticRead_ && formEdited_) {
+    AppendStatus(L"The settings you typed are kept; press Read Settings to show the device's.\r\n");
+    return;
+  }
+  fillingForm_ = true;
+  FillForm(record);
+  fillingForm_ = false;
+  formEdited_ = false;
+}
+
+void CChipLoadWindow::FillForm(const SettingsRecord& record) {
   const SettingsControls c = ShowSettingsForm(record);
   auto line = [this](const LineControls& l, const int (&radios)[6], int time, int altitude, int delay, int onTime) {
     for (int mode = 0; mode < 6; ++mode)

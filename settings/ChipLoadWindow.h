@@ -45,6 +45,9 @@ class CChipLoadWindow : public CStatusDialog {
   // Starts a worker after the look went busy; the look follows again when it cannot start.
   void Start(void (CChipLoadWindow::*worker)());
 
+  // The user's own change of a field or radio marks the form edited.
+  void NoteEdit(WPARAM command);
+  void FillForm(const SettingsRecord& record);
   std::wstring ControlText(int id) const;
   SettingsControls ReadControls() const;
   // Every number of the form fits its field; else that field's box is shown.
@@ -53,6 +56,12 @@ class CChipLoadWindow : public CStatusDialog {
 
   // The connect routine has asked for the automatic read, which has not started yet.
   std::atomic<bool> autoReadPending_{false};
+  // The read under way is that automatic one, which the user did not ask for.
+  std::atomic<bool> automaticRead_{false};
+  // The user has changed the form since it last showed a record; the form is
+  // being filled by the program (its own changes are not the user's).
+  std::atomic<bool> formEdited_{false};
+  std::atomic<bool> fillingForm_{false};
   // A read or write failed early: "Read Settings" alone is offered until the next task.
   std::atomic<bool> readOnly_{false};
 };
