@@ -19,6 +19,9 @@ target_link_options(ulktool PRIVATE ${WIN_LINK_OPTIONS})
 enable_language(RC)
 file(GLOB RC_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/resources")
+# windres reports no header dependencies: the headers the script includes are named here.
+file(GLOB RC_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.h)
+set_source_files_properties(${RC_SOURCES} PROPERTIES OBJECT_DEPENDS "${RC_HEADERS}")
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/app/WinMainWin32.cpp)
   add_executable(UlkUsb WIN32 ${CMAKE_SOURCE_DIR}/app/WinMainWin32.cpp ${RC_SOURCES})

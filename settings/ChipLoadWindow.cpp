@@ -254,7 +254,10 @@ void CChipLoadWindow::OfferRetry() {
   EnableControl(IDC_PC_READ_SETTINGS, true);
 }
 
-void CChipLoadWindow::ReadWorker() { ReadSettingsTask(Device(), *this); }
+void CChipLoadWindow::ReadWorker() {
+  ReadSettingsTask(Device(), *this);
+  automaticRead_ = false;
+}
 
 void CChipLoadWindow::WriteWorker() { WriteSettingsTask(Device(), *this); }
 

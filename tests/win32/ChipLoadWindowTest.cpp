@@ -402,8 +402,9 @@ TEST_F(ChipLoadWindow, WrittenSettingsReachTheDeviceExactlyAndReadBack) {
   EXPECT_EQ(altimeter.settings.packet, typed);
   EXPECT_EQ(altimeter.settings.minBattery, 140);
   EXPECT_TRUE(FlashErased());
-  EXPECT_TRUE(altimeter.packets.empty());
-  EXPECT_TRUE(altimeter.flight.altitudeMsl.empty());
+  // The flights in memory stay: once the device is cleared they may exist nowhere else.
+  EXPECT_FALSE(altimeter.packets.empty());
+  EXPECT_FALSE(altimeter.flight.altitudeMsl.empty());
 
   // Opened again on a record that forgot them, the device's values come back.
   altimeter.settings.LoadDefaults();
@@ -454,7 +455,9 @@ TEST_F(ChipLoadWindow, BadEntriesAreRefusedWithTheirMessageAndNothingIsWritten) 
           UINT stringId;
         };
         const Case cases[] = {
-            {IDC_PC_WRITE_SETTINGS, IDC_PC_MIN_BATTERY, L"15", IDS_VOLTAGE_OUT_OF_RANGE},
+            // One battery limit, 14 V, on every path, named by its message.
+            {IDC_PC_WRITE_SETTINGS, IDC_PC_MIN_BATTERY, L"15", IDS_MIN_BATTERY_RANGE},
+            {IDC_PC_CALIBRATE, IDC_PC_MIN_BATTERY, L"15", IDS_MIN_BATTERY_RANGE},
             {IDC_PC_WRITE_SETTINGS, IDC_PC_MIN_BATTERY, L"", IDS_MIN_BATTERY_RANGE},
             {IDC_PC_WRITE_SETTINGS, IDC_PC_A_TIME, L"7000", IDS_LINE_A_TIME_RANGE},
             {IDC_PC_WRITE_SETTINGS, IDC_PC_A_TIME, L"", IDS_LINE_A_TIME_RANGE},
@@ -499,12 +502,12 @@ TEST_F(ChipLoadWindow, BadEntriesAreRefusedWithTheirMessageAndNothingIsWritten) 
       },
       [&](CDrivenChipLoad& d) {
         // No to the question: the device is untouched, the buttons are back,
-        // and the button had already emptied the flight data.
+        // and the flights in memory are still there.
         EXPECT_EQ(messages_.Asked(),
                   (std::vector<std::pair<UINT, UINT>>{{IDS_WRITE_CLEARS_DATA, MB_YESNO | MB_ICONWARNING}}));
         EXPECT_EQ(Store(), kDevicePacket);
         EXPECT_FALSE(FlashErased());
-        EXPECT_TRUE(d.Alt().packets.empty());
+        EXPECT_EQ(d.Alt().packets.size(), 2u);
         EXPECT_EQ(d.Actions(), std::vector<bool>(4, true));
         return true;
       },
@@ -532,12 +535,14 @@ TEST_F(ChipLoadWindow, CalibrationAndResetChangeWhatTheDeviceHolds) {
     p[7] = static_cast<uint8_t>((offset >> 8) & 0xFF);
     return Sealed(p);
   };
-  const std::wstring calibrated = std::wstring(kReadLines) + L"Calibrating...\r\n";
+  const std::wstring calibrated =
+      L"Clearing data... please wait a few seconds.\r\nData cleared.\r\nCalibrating...\r\n";
+  const std::wstring written = std::wstring(L"Writing settings...\r\nSettings written successfully.\r\n") + kReadLines;
   dialog.steps = {
       calibrateAt(L"300"),
       [&](CDrivenChipLoad& d) {
         EXPECT_EQ(d.Since(mark),
-                  calibrated + L"Offset: 13m\r\n" + kWriteLines + kReadLines + L"Calibration complete.\r\n");
+                  calibrated + L"Offset: 13m\r\n" + written + L"Calibration complete.\r\n");
         EXPECT_EQ(d.groundAltitude, 300u);
         EXPECT_EQ(Store(), withOffset(18));
         return true;
@@ -549,10 +554,14 @@ TEST_F(ChipLoadWindow, CalibrationAndResetChangeWhatTheDeviceHolds) {
         messages_.answers = {IDNO};
         return true;
       },
-      // Declined: the offset of 0 m must not reach the device later either.
+      // Declined: asked before anything, so nothing is cleared or written, and
+      // no offset reaches the device later either.
       calibrateAt(L"0"),
       [&](CDrivenChipLoad& d) {
-        EXPECT_EQ(d.Since(mark), calibrated + L"Offset: -287m\r\nFailed to calibrate.\r\n");
+        EXPECT_EQ(d.Since(mark), L"Calibration not done: nothing was cleared or written.\r\n");
+        EXPECT_EQ(messages_.Asked().back(),
+                  (std::pair<UINT, UINT>{IDS_WRITE_CLEARS_DATA, MB_YESNO | MB_ICONWARNING}));
+        EXPECT_EQ(Store(), withOffset(127));
         EXPECT_EQ(d.Alt().settings.altitudeOffset, 127);
         mark = d.Status().size();
         d.Click(IDC_PC_WRITE_SETTINGS);
@@ -598,9 +607,9 @@ TEST_F(ChipLoadWindow, ADeviceThatFailsOrLeavesMidTaskEndsTheTaskWithItsLine) {
       {IDC_PC_WRITE_SETTINGS, 1, L"Writing settings...\r\nFailed to write settings.\r\n", readOnly},
       {IDC_PC_RESET_SETTINGS, 0, L"Clearing data... please wait a few seconds.\r\nFailed to clear data.\r\n", all},
       {IDC_PC_RESET_SETTINGS, 1, L"Resetting...\r\nFailed to reset settings.\r\n", all},
-      {IDC_PC_CALIBRATE, 23, L"Settings read successfully.\r\nFailed to clear data.\r\n", all},
-      {IDC_PC_CALIBRATE, 24, L"Calibrating...\r\nFailed to read settings.\r\n", all},
-      {IDC_PC_CALIBRATE, 47, L"Calibrating...\r\nFailed.\r\n", all},
+      {IDC_PC_CALIBRATE, 0, L"Clearing data... please wait a few seconds.\r\nFailed to clear data.\r\n", all},
+      {IDC_PC_CALIBRATE, 1, L"Calibrating...\r\nFailed to read settings.\r\n", all},
+      {IDC_PC_CALIBRATE, 24, L"Calibrating...\r\nFailed.\r\n", all},
   };
   size_t mark = 0;
   for (const Case& c : cases) {
