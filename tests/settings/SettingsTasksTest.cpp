@@ -152,6 +152,39 @@ TEST_F(SettingsTasksTest, WriteTakesTheFormAndWarnsOfALargeInhibitAndADisabledLi
   EXPECT_EQ(quiet.Events(), kWriteEvents);
 }
 
+// The form shows whole seconds and volts; a write with those fields untouched
+// puts back the very tenths the device held, and the changed field as typed.
+TEST_F(SettingsTasksTest, AWriteKeepsTheTenthsOfTheFieldsTheUserDidNotTouch) {
+  prepare = [](SimFlightComputer& d) {
+    SettingsRecord tenths;
+    tenths.packet = d.settingsStore;
+    tenths.ParsePacket();
+    tenths.lineADelay = 25;    // 2.5 s
+    tenths.machInhibit = 25;   // 2.5 s
+    tenths.minBattery = 85;    // 8.5 V
+    tenths.lineBMode = Time;
+    tenths.lineBValue = 35;    // 3.5 s
+    tenths.BuildPacket();
+    d.settingsStore = tenths.packet;
+  };
+  Fresh();
+  RecordingHost read;
+  ASSERT_EQ(ReadSettingsTask(Alt(), read), SettingsOutcome::Done);
+  SettingsControls form = ShowSettingsForm(*read.shown);
+  form.lineB.delay = L"1";
+  RecordingHost write;
+  write.form = form;
+  ASSERT_EQ(WriteSettingsTask(Alt(), write), SettingsOutcome::Done);
+  SettingsRecord stored;
+  stored.packet = Device().settingsStore;
+  ASSERT_TRUE(stored.ParsePacket());
+  EXPECT_EQ(stored.lineADelay, 25);
+  EXPECT_EQ(stored.machInhibit, 25);
+  EXPECT_EQ(stored.minBattery, 85);
+  EXPECT_EQ(stored.lineBValue, 35);
+  EXPECT_EQ(stored.lineBDelay, 10);
+}
+
 TEST_F(SettingsTasksTest, AFormWithANumberThatDoesNotFitIsRefusedBeforeTheDeviceIsTouched) {
   Fresh();
   SettingsRecord shown;
