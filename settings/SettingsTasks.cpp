@@ -23,6 +23,18 @@ bool CollectSettings(CAltimeter& altimeter, TaskHost& host) {
   return true;
 }
 
+// The flight memory erased, with its lines; false (look idle) when it failed.
+bool ClearFlightMemory(CAltimeter& altimeter, TaskHost& host) {
+  host.AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
+  if (altimeter.ClearMemory() != Ok) {
+    host.ShowBusy(false);
+    host.AppendStatus(L"Failed to clear data.\r\n");
+    return false;
+  }
+  host.AppendStatus(L"Data cleared.\r\n");
+  return true;
+}
+
 bool ClearsFlightDataAgreed(TaskHost& host) {
   return AnsweredYes(host.Ask(IDS_WRITE_CLEARS_DATA, TaskStyle::YesNo | TaskStyle::IconWarning));
 }
@@ -72,13 +84,7 @@ SettingsOutcome WriteAgreedSettings(CAltimeter& altimeter, TaskHost& host, bool 
       host.AppendStatus(kAltimeterNotFoundLine);
       return SettingsOutcome::NotConnected;
     }
-    host.AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
-    if (altimeter.ClearMemory() != Ok) {
-      host.ShowBusy(false);
-      host.AppendStatus(L"Failed to clear data.\r\n");
-      return SettingsOutcome::Failed;
-    }
-    host.AppendStatus(L"Data cleared.\r\n");
+    if (!ClearFlightMemory(altimeter, host)) return SettingsOutcome::Failed;
   }
   host.AppendStatus(L"Writing settings...\r\n");
   if (altimeter.WriteSettings() != Ok) {
@@ -122,13 +128,7 @@ SettingsOutcome ResetSettingsTask(CAltimeter& altimeter, TaskHost& host) {
     host.ShowBusy(false);
     return SettingsOutcome::NotConnected;
   }
-  host.AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
-  if (altimeter.ClearMemory() != Ok) {
-    host.ShowBusy(false);
-    host.AppendStatus(L"Failed to clear data.\r\n");
-    return SettingsOutcome::Failed;
-  }
-  host.AppendStatus(L"Data cleared.\r\n");
+  if (!ClearFlightMemory(altimeter, host)) return SettingsOutcome::Failed;
   host.AppendStatus(L"Resetting...\r\n");
   if (altimeter.ResetSettings() != Ok) {
     host.AppendStatus(L"Failed to reset settings.\r\n");
@@ -164,14 +164,10 @@ SettingsOutcome CalibrateTask(CAltimeter& altimeter, TaskHost& host, uint32_t gr
     return SettingsOutcome::FormRefused;
   }
   const SettingsRecord collected = altimeter.settings;
-  host.AppendStatus(L"Clearing data... please wait a few seconds.\r\n");
-  if (altimeter.ClearMemory() != Ok) {
+  if (!ClearFlightMemory(altimeter, host)) {
     altimeter.settings = before;
-    host.ShowBusy(false);
-    host.AppendStatus(L"Failed to clear data.\r\n");
     return SettingsOutcome::Failed;
   }
-  host.AppendStatus(L"Data cleared.\r\n");
   host.AppendStatus(L"Calibrating...\r\n");
   // The device's packet goes into a copy for the offset it holds now (the
   // defaults' when its packet is damaged); the record stays as collected.

@@ -48,15 +48,7 @@ int RunEmulate(ToolContext& context) {
   Restore(SIGINT, previousInt);
   Restore(SIGTERM, previousTerm);
   interruptFlag = nullptr;
-  switch (outcome) {
-    case ControlOutcome::Done:
-      return kExitOk;
-    case ControlOutcome::NotConnected:
-      return kExitNoDevice;
-    case ControlOutcome::Failed:
-      break;
-  }
-  return kExitFailed;
+  return ExitOf(outcome);
 }
 
 }  // namespace

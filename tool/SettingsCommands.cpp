@@ -87,34 +87,6 @@ bool ParseValue(const std::string& text, long& value) {
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
-int ExitOf(SettingsOutcome outcome) {
-  switch (outcome) {
-    case SettingsOutcome::Done:
-    case SettingsOutcome::DefaultsShown:
-      return kExitOk;
-    case SettingsOutcome::NotConnected:
-      return kExitNoDevice;
-    case SettingsOutcome::Declined:
-    case SettingsOutcome::FormRefused:
-      return kExitUsage;
-    case SettingsOutcome::Failed:
-      break;
-  }
-  return kExitFailed;
-}
-
-int ExitOf(ControlOutcome outcome) {
-  switch (outcome) {
-    case ControlOutcome::Done:
-      return kExitOk;
-    case ControlOutcome::NotConnected:
-      return kExitNoDevice;
-    case ControlOutcome::Failed:
-      break;
-  }
-  return kExitFailed;
-}
-
 // A question of a destructive command without --yes is a refusal before the
 // device is touched.
 int RefuseWithoutYes(ToolContext& context, const char* question) {
@@ -226,15 +198,7 @@ int RunClear(ToolContext& context) {
   if (!Connect(context, altimeter, status)) return status;
   ToolTaskHost host(context.err, context.out, yes);
   DownloadView nothingToDraw;
-  switch (ClearTask(altimeter, host, nothingToDraw)) {
-    case ClearOutcome::Done:
-      return kExitOk;
-    case ClearOutcome::NotConnected:
-      return kExitNoDevice;
-    case ClearOutcome::Failed:
-      break;
-  }
-  return kExitFailed;
+  return ExitOf(ClearTask(altimeter, host, nothingToDraw));
 }
 
 int RunBootloader(ToolContext& context) {

@@ -33,6 +33,32 @@ TaskAnswer ToolTaskHost::Ask(uint32_t stringId, uint32_t style) {
   return TaskAnswer::Ok;
 }
 
+int ExitOf(SettingsOutcome outcome) {
+  switch (outcome) {
+    case SettingsOutcome::Done:
+    case SettingsOutcome::DefaultsShown:
+      return kExitOk;
+    case SettingsOutcome::NotConnected:
+      return kExitNoDevice;
+    case SettingsOutcome::Declined:
+    case SettingsOutcome::FormRefused:
+      return kExitUsage;
+    case SettingsOutcome::Failed:
+      break;
+  }
+  return kExitFailed;
+}
+
+int ExitOf(ControlOutcome outcome) {
+  if (outcome == ControlOutcome::Done) return kExitOk;
+  return outcome == ControlOutcome::NotConnected ? kExitNoDevice : kExitFailed;
+}
+
+int ExitOf(ClearOutcome outcome) {
+  if (outcome == ClearOutcome::Done) return kExitOk;
+  return outcome == ClearOutcome::NotConnected ? kExitNoDevice : kExitFailed;
+}
+
 namespace {
 
 int Finish(ToolContext& context, ConnectResult result) {

@@ -6,6 +6,9 @@
 
 #include "device/Altimeter.h"
 #include "device/TaskHost.h"
+#include "flightdata/DownloadTasks.h"
+#include "settings/ControlTasks.h"
+#include "settings/SettingsTasks.h"
 #include "tool/Tool.h"
 
 // An operation's lines with plain line ends: status lines to one stream,
@@ -40,6 +43,12 @@ int ConnectNormal(ToolContext& context, CAltimeter& altimeter);
 
 // The same in bootloader mode; an application firmware is sent into the bootloader.
 int ConnectBootloader(ToolContext& context, CAltimeter& altimeter);
+
+// The exit status of an operation's outcome: 0 done, 3 no device, 2 a
+// question the user was not asked (no --yes) or a refused entry, 1 failed.
+int ExitOf(SettingsOutcome outcome);
+int ExitOf(ControlOutcome outcome);
+int ExitOf(ClearOutcome outcome);
 
 // The line a worker shows when the device cannot be reached.
 inline const char* kAltimeterNotFound = "Altimeter not found. Make sure it is properly connected to the PC.";
