@@ -28,11 +28,13 @@ int RunLogbook(ToolContext& context) {
     if (argument.size() > 1 && argument[0] == '-') return context.Usage("unknown option " + argument);
     paths.push_back(ArgumentPath(argument));
   }
-  // Thousands of files: the loader's trace lines are not even formatted unless asked for.
-  if (!context.trace) SilenceTrace(true);
+  // Thousands of files: the loader's trace lines are not even formatted unless
+  // asked for. A trace silenced already (a fuzzer) stays so.
+  const bool silence = !context.trace && !TraceLog.bad();
+  if (silence) SilenceTrace(true);
   const LogbookFormat format = json ? LogbookFormat::Json : csv ? LogbookFormat::Csv : LogbookFormat::Table;
   const bool allRead = WriteLogbook(paths, format, context.out);
-  if (!context.trace) SilenceTrace(false);
+  if (silence) SilenceTrace(false);
   return allRead ? kExitOk : kExitFailed;
 }
 
