@@ -108,6 +108,8 @@ void AdaptiveSmooth(const std::vector<double>& source, std::vector<double>& outp
 
 float LastValidAltitude() { return lastValidAltitude; }
 
+void SetLastValidAltitude(float altitude) { lastValidAltitude = altitude; }
+
 std::array<uint8_t, 64> CFlashPacket::ToBytes() const {
   std::array<uint8_t, 64> bytes{};
   bytes[0] = type;

@@ -58,6 +58,9 @@ struct LivePreview {
 // The last decoded altitude that passed the plausibility check: one value for
 // the whole process, carried from one decode to the next.
 float LastValidAltitude();
+// Sets it, for a decode that must not depend on what was decoded before (a
+// logbook row is the same whatever else the logbook holds).
+void SetLastValidAltitude(float altitude);
 
 // A double as a default narrow output stream writes it (general notation, six
 // significant digits), without the cost of a stream.

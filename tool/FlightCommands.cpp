@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #ifdef _WIN32
@@ -19,6 +20,7 @@
 #include "resources/resource.h"
 #include "device/Utf8.h"
 #include "flightdata/DownloadTasks.h"
+#include "flightdata/FlightSummary.h"
 #include "tool/Tool.h"
 #include "tool/ToolDevice.h"
 
@@ -185,16 +187,11 @@ std::string PacketHex(const SettingsPacket& packet) {
   return hex;
 }
 
+// What info adds to a set's summary: the whole file's image.
 struct Summary {
   size_t packets = 0;
   int32_t dataSets = 0;
-  size_t samples = 0;
-  double duration = 0;
-  double groundMsl = 0;
-  double apogeeAgl = 0, apogeeTime = 0;
-  double maxVelocity = 0, maxVelocityTime = 0;
-  double lineAFirst = -1, lineBFirst = -1;
-  double batteryMin = 0, temperatureMin = 0, temperatureMax = 0;
+  FlightSummary flight;
 };
 
 Summary Summarise(CAltimeter& altimeter) {
@@ -202,27 +199,7 @@ Summary Summarise(CAltimeter& altimeter) {
   s.packets = altimeter.packets.size();
   s.dataSets = altimeter.CountDataSets();
   altimeter.SelectDataSet(0);
-  const FlightData& f = altimeter.flight;
-  s.samples = f.altitudeMsl.size();
-  if (s.samples == 0) return s;
-  s.duration = static_cast<double>(s.samples - 1) * 0.1;
-  s.groundMsl = f.altitudeMsl[0];
-  int32_t apogee = altimeter.IndexOfMaximum(f.altitudeAgl);
-  s.apogeeAgl = f.altitudeAgl[static_cast<size_t>(apogee)];
-  s.apogeeTime = apogee * 0.1;
-  int32_t fastest = altimeter.IndexOfMaximum(f.velocity);
-  s.maxVelocity = f.velocity[static_cast<size_t>(fastest)];
-  s.maxVelocityTime = fastest * 0.1;
-  s.batteryMin = f.batteryVoltage[0];
-  s.temperatureMin = s.temperatureMax = f.temperature[0];
-  for (size_t i = 0; i < s.samples; ++i) {
-    uint32_t word = f.rawSamples[i];
-    if (s.lineAFirst < 0 && (word >> 31) & 1) s.lineAFirst = static_cast<double>(i) * 0.1;
-    if (s.lineBFirst < 0 && (word >> 30) & 1) s.lineBFirst = static_cast<double>(i) * 0.1;
-    s.batteryMin = std::min(s.batteryMin, f.batteryVoltage[i]);
-    s.temperatureMin = std::min(s.temperatureMin, f.temperature[i]);
-    s.temperatureMax = std::max(s.temperatureMax, f.temperature[i]);
-  }
+  s.flight = SummariseFlight(altimeter.flight);
   return s;
 }
 
@@ -239,40 +216,45 @@ std::vector<SettingsField> SettingsFields(const SettingsRecord& r) {
           {"lineBDelay", r.lineBDelay},       {"lineAOnTime", r.lineAOnTime},     {"lineBOnTime", r.lineBOnTime}};
 }
 
-std::string FiredText(double time) { return time < 0 ? "never" : "at " + Fixed(time) + " s"; }
+std::string FiredText(const std::optional<double>& time) { return time ? "at " + Fixed(*time) + " s" : "never"; }
 
-void PrintText(std::ostream& out, const Summary& s, const std::string& comment, const SettingsRecord& settings,
+void PrintText(std::ostream& out, const Summary& summary, const std::string& comment, const SettingsRecord& settings,
                bool valid) {
-  out << "Data sets: " << s.dataSets << "\n"
-      << "Packets: " << s.packets << "\n"
+  const FlightSummary& s = summary.flight;
+  out << "Data sets: " << summary.dataSets << "\n"
+      << "Packets: " << summary.packets << "\n"
       << "Samples: " << s.samples << " (" << Fixed(s.duration) << " s)\n";
   if (s.samples > 0) {
-    out << "Ground altitude: " << Fixed(s.groundMsl) << " m MSL\n"
-        << "Apogee: " << Fixed(s.apogeeAgl) << " m AGL at " << Fixed(s.apogeeTime) << " s\n"
-        << "Peak velocity: " << Fixed(s.maxVelocity) << " m/s (" << Fixed(s.maxVelocity * 3.6) << " km/h) at "
-        << Fixed(s.maxVelocityTime) << " s\n"
-        << "Line A first fired: " << FiredText(s.lineAFirst) << "\n"
-        << "Line B first fired: " << FiredText(s.lineBFirst) << "\n"
-        << "Battery minimum: " << Fixed(s.batteryMin) << " V\n"
-        << "Temperature: " << Fixed(s.temperatureMin) << " to " << Fixed(s.temperatureMax) << " C\n";
+    out << "Ground altitude: " << Fixed(*s.groundAltitudeMsl) << " m MSL\n"
+        << "Apogee: " << Fixed(*s.apogeeAgl) << " m AGL at " << Fixed(*s.apogeeTime) << " s\n"
+        << "Peak velocity: " << Fixed(*s.maxVelocity) << " m/s (" << Fixed(*s.maxVelocity * 3.6) << " km/h) at "
+        << Fixed(*s.maxVelocityTime) << " s\n"
+        << "Line A first fired: " << FiredText(s.lineAFirstFired) << "\n"
+        << "Line B first fired: " << FiredText(s.lineBFirstFired) << "\n"
+        << "Battery minimum: " << Fixed(*s.batteryMin) << " V\n"
+        << "Temperature: " << Fixed(*s.temperatureMin) << " to " << Fixed(*s.temperatureMax) << " C\n";
   }
   out << "Comment: " << comment << "\n"
       << "Settings: checksum " << (valid ? "valid" : "invalid") << ", packet " << PacketHex(settings.packet) << "\n";
   for (const SettingsField& field : SettingsFields(settings)) out << "  " << field.name << " = " << field.value << "\n";
 }
 
-void PrintJson(std::ostream& out, const Summary& s, const std::string& comment, const SettingsRecord& settings,
+// The logbook has every key in every row; info keeps the keys it has always given.
+void PrintJson(std::ostream& out, const Summary& summary, const std::string& comment, const SettingsRecord& settings,
                bool valid) {
-  auto optional = [](double time) { return time < 0 ? std::string("null") : JsonNumber(time); };
-  out << "{\"packets\": " << s.packets << ", \"dataSets\": " << s.dataSets << ", \"samples\": " << s.samples
+  const FlightSummary& s = summary.flight;
+  auto optional = [](const std::optional<double>& time) { return time ? JsonNumber(*time) : std::string("null"); };
+  out << "{\"packets\": " << summary.packets << ", \"dataSets\": " << summary.dataSets << ", \"samples\": " << s.samples
       << ", \"duration\": " << JsonNumber(s.duration);
   if (s.samples > 0) {
-    out << ", \"groundAltitudeMsl\": " << JsonNumber(s.groundMsl) << ", \"apogeeAgl\": " << JsonNumber(s.apogeeAgl)
-        << ", \"apogeeTime\": " << JsonNumber(s.apogeeTime) << ", \"maxVelocity\": " << JsonNumber(s.maxVelocity)
-        << ", \"maxVelocityTime\": " << JsonNumber(s.maxVelocityTime) << ", \"lineAFirstFired\": " << optional(s.lineAFirst)
-        << ", \"lineBFirstFired\": " << optional(s.lineBFirst) << ", \"batteryMin\": " << JsonNumber(s.batteryMin)
-        << ", \"temperatureMin\": " << JsonNumber(s.temperatureMin)
-        << ", \"temperatureMax\": " << JsonNumber(s.temperatureMax);
+    out << ", \"groundAltitudeMsl\": " << JsonNumber(*s.groundAltitudeMsl)
+        << ", \"apogeeAgl\": " << JsonNumber(*s.apogeeAgl) << ", \"apogeeTime\": " << JsonNumber(*s.apogeeTime)
+        << ", \"maxVelocity\": " << JsonNumber(*s.maxVelocity)
+        << ", \"maxVelocityTime\": " << JsonNumber(*s.maxVelocityTime)
+        << ", \"lineAFirstFired\": " << optional(s.lineAFirstFired)
+        << ", \"lineBFirstFired\": " << optional(s.lineBFirstFired) << ", \"batteryMin\": " << JsonNumber(*s.batteryMin)
+        << ", \"temperatureMin\": " << JsonNumber(*s.temperatureMin)
+        << ", \"temperatureMax\": " << JsonNumber(*s.temperatureMax);
   } else {
     out << ", \"apogeeAgl\": null, \"apogeeTime\": null, \"maxVelocity\": null, \"maxVelocityTime\": null";
   }
