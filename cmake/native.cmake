@@ -17,7 +17,7 @@ if(HIDAPI_FOUND)
   set_property(SOURCE ${CMAKE_SOURCE_DIR}/device/HidHostHidapiLibrary.cpp
                APPEND PROPERTY INCLUDE_DIRECTORIES ${HIDAPI_INCLUDE_DIRS})
   set_property(SOURCE ${CMAKE_SOURCE_DIR}/device/HidHostHidapiLibrary.cpp ${CMAKE_SOURCE_DIR}/device/HidHostHidapi.cpp
-               ${CMAKE_SOURCE_DIR}/device/NoDeviceHost.cpp ${CMAKE_SOURCE_DIR}/tests/device/DebianPackageTest.cpp
+               ${CMAKE_SOURCE_DIR}/device/NoDeviceHost.cpp ${CMAKE_SOURCE_DIR}/tests/packaging/DebianPackageTest.cpp
                APPEND PROPERTY COMPILE_DEFINITIONS ULK_HAVE_HIDAPI=1)
   message(STATUS "hidapi: ${HIDAPI_LIBRARIES} ${HIDAPI_VERSION}")
 else()
