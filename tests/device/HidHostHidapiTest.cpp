@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
-#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -135,15 +134,10 @@ class ToldChanges {
 class HidHostHidapiTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dir[] = "/tmp/ulk-hidapi-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    options.lockDir = dir;
+    options.lockDir = lockDir.Root();
     options.pollMs = 5;
   }
-  void TearDown() override {
-    InstallHidHost(nullptr);
-    std::filesystem::remove_all(options.lockDir);
-  }
+  void TearDown() override { InstallHidHost(nullptr); }
   std::shared_ptr<HidHost> Host() {
     std::shared_ptr<HidHost> host = MakeHidapiHost(bus.Calls(), options);
     InstallHidHost(host);
@@ -151,6 +145,7 @@ class HidHostHidapiTest : public ::testing::Test {
   }
   static std::wstring W(const std::string& s) { return FromUtf8(s); }
 
+  ScratchDir lockDir;
   TraceCapture trace;
   ScriptedHidapi bus;
   HidapiHostOptions options;

@@ -150,7 +150,7 @@ struct RefusedCase {
 std::vector<uint8_t> PackedBytes(const ScratchDir& dir, int32_t length, uint16_t bootloader, uint16_t firmware,
                                  const std::vector<uint8_t>& image = PatternImage(100)) {
   EXPECT_TRUE(WriteFirmwareFile(dir.WidePath("p.dat"), image, length, bootloader, firmware));
-  return ReadBytes(dir.Path("p.dat"));
+  return ReadFileBytes<std::vector<uint8_t>>(dir.Path("p.dat"));
 }
 
 TEST_F(BootloaderTest, FileChecksComeBeforeAnythingIsSent) {
@@ -185,7 +185,7 @@ TEST_F(BootloaderTest, FileChecksComeBeforeAnythingIsSent) {
   for (const RefusedCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(dir.Path("f.dat"));
-    if (!c.bytes.empty()) WriteBytes(dir.Path("f.dat"), c.bytes);
+    if (!c.bytes.empty()) WriteFileBytes(dir.Path("f.dat"), c.bytes);
     EXPECT_EQ(Update(dir.WidePath("f.dat")), c.result);
     EXPECT_EQ(versions.formatVersion, c.versions.formatVersion);
     EXPECT_EQ(versions.hardwareVersion, 0);

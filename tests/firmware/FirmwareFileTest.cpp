@@ -14,7 +14,7 @@ TEST(FirmwareFileTest, PackThenLoadGivesBackTheImage) {
   ASSERT_TRUE(WriteFirmwareFile(dir.WidePath("a.dat"), image, 1000, 0x0402, 0x0401));
 
   // On disk every little-endian word is XORed with 0xC7B2, padding included.
-  std::vector<uint8_t> file = ReadBytes(dir.Path("a.dat"));
+  std::vector<uint8_t> file = ReadFileBytes<std::vector<uint8_t>>(dir.Path("a.dat"));
   ASSERT_EQ(file.size(), kFirmwareFileSize);
   EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 22), FirmwareHeader(0x0100, 0x0402, 0x0401));
   EXPECT_EQ(file[22], image[0] ^ 0xB2);
@@ -25,7 +25,7 @@ TEST(FirmwareFileTest, PackThenLoadGivesBackTheImage) {
 
   // Bytes after the length field are ignored.
   file.insert(file.end(), {1, 2, 3});
-  WriteBytes(dir.Path("a.dat"), file);
+  WriteFileBytes(dir.Path("a.dat"), file);
   FirmwareImage loaded;
   uint16_t format = 0, bootloader = 0, firmware = 0;
   TraceCapture trace;
@@ -89,7 +89,7 @@ TEST(FirmwareFileTest, DamagedFilesAreToldAndLeaveTheImageAsItWas) {
   for (const LoadCase& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
-    if (!c.bytes.empty()) WriteBytes(dir.Path("f.dat"), c.bytes);
+    if (!c.bytes.empty()) WriteFileBytes(dir.Path("f.dat"), c.bytes);
     FirmwareImage image;
     image.length = 77;
     image.buffer[0] = 0x12;
@@ -115,7 +115,7 @@ TEST(FirmwareFileTest, WrongMagicTracesBothGuids) {
   ScratchDir dir;
   std::vector<uint8_t> bytes = FirmwareHeader();
   for (int i = 0; i < 16; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-  WriteBytes(dir.Path("f.dat"), bytes);
+  WriteFileBytes(dir.Path("f.dat"), bytes);
   FirmwareImage image;
   uint16_t format = 0, bootloader = 0, firmware = 0;
   TraceCapture trace;

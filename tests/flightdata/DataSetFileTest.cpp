@@ -49,14 +49,14 @@ std::vector<CFlashPacket> ThreeSets() {
 
 class DataSetFileTest : public ::testing::Test {
  protected:
-  TempDir dir;
+  ScratchDir dir;
   CAltimeter alt;
 };
 
 TEST_F(DataSetFileTest, OnePacketWithAnEmptyCommentIs117BytesInTheStoredLayout) {
   alt.packets = {MakePacket(2, {SampleWord(13200), SampleWord(13210, 83, 0b1001)}, -37)};
   TraceCapture trace;
-  ASSERT_TRUE(alt.SaveDataSet(dir.WPath("one.ulk"), 0));
+  ASSERT_TRUE(alt.SaveDataSet(dir.WidePath("one.ulk"), 0));
   std::string bytes = ReadFileBytes(dir.Path("one.ulk"));
   ASSERT_EQ(bytes.size(), 117u);
   EXPECT_EQ(bytes, FileBytes(alt.packets, alt.settings, Comment("")));
@@ -72,15 +72,15 @@ TEST_F(DataSetFileTest, SetKWritesOnlyItsPacketsAndItsCommentAndLoadsAsSetZero) 
   alt.comments = {"first", "second", "third"};
   ASSERT_TRUE(alt.SelectDataSet(1));
   FlightData before = alt.flight;
-  ASSERT_TRUE(alt.SaveDataSet(dir.WPath("set2.ulk"), 1));
-  ASSERT_TRUE(alt.SaveDataSet(dir.WPath("set3.ulk"), 2));
+  ASSERT_TRUE(alt.SaveDataSet(dir.WidePath("set2.ulk"), 1));
+  ASSERT_TRUE(alt.SaveDataSet(dir.WidePath("set3.ulk"), 2));
   std::vector<CFlashPacket> set1(alt.packets.begin() + 2, alt.packets.begin() + 5);
   EXPECT_EQ(ReadFileBytes(dir.Path("set2.ulk")), FileBytes(set1, alt.settings, Comment("second")));
   // The last set runs to the end of the image.
   EXPECT_EQ(ReadFileBytes(dir.Path("set3.ulk")), FileBytes({alt.packets[5]}, alt.settings, Comment("third")));
 
   CAltimeter other;
-  ASSERT_TRUE(other.LoadDataSet(dir.WPath("set2.ulk")));
+  ASSERT_TRUE(other.LoadDataSet(dir.WidePath("set2.ulk")));
   EXPECT_EQ(other.CountDataSets(), 1);
   EXPECT_EQ(other.comments, std::vector<std::string>{"second"});
   ASSERT_TRUE(other.SelectDataSet(0));
@@ -88,7 +88,7 @@ TEST_F(DataSetFileTest, SetKWritesOnlyItsPacketsAndItsCommentAndLoadsAsSetZero) 
   EXPECT_EQ(other.flight.altitudeMsl, before.altitudeMsl);
   EXPECT_EQ(other.flight.smoothedVelocity, before.smoothedVelocity);
   // Saved again, the file comes back byte for byte.
-  ASSERT_TRUE(other.SaveDataSet(dir.WPath("again.ulk"), 0));
+  ASSERT_TRUE(other.SaveDataSet(dir.WidePath("again.ulk"), 0));
   EXPECT_EQ(ReadFileBytes(dir.Path("again.ulk")), ReadFileBytes(dir.Path("set2.ulk")));
 }
 
@@ -108,11 +108,11 @@ TEST_F(DataSetFileTest, CommentsAreStoredUpToTheirFirstNulAndMissingSlotsAreEmpt
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     alt.comments = c.comments;
-    ASSERT_TRUE(alt.SaveDataSet(dir.WPath("c.ulk"), 0));
+    ASSERT_TRUE(alt.SaveDataSet(dir.WidePath("c.ulk"), 0));
     std::string bytes = ReadFileBytes(dir.Path("c.ulk"));
     EXPECT_EQ(bytes.substr(52 + 64 - 4), Comment(c.stored));
     CAltimeter other;
-    ASSERT_TRUE(other.LoadDataSet(dir.WPath("c.ulk")));
+    ASSERT_TRUE(other.LoadDataSet(dir.WidePath("c.ulk")));
     EXPECT_EQ(other.comments, std::vector<std::string>{c.stored});
   }
 }
@@ -130,7 +130,7 @@ TEST_F(DataSetFileTest, VersionsOfTheSameFamilyLoadWhateverTheReservedWords) {
     CAltimeter other;
     other.packets = {RampPacket(2, 1, 1)};
     TraceCapture trace;
-    EXPECT_EQ(other.LoadDataSet(dir.WPath("v.ulk")), c.loads);
+    EXPECT_EQ(other.LoadDataSet(dir.WidePath("v.ulk")), c.loads);
     EXPECT_EQ(other.packets.size(), c.loads ? 2u : 1u);
     EXPECT_EQ(trace.Has("Correct version."), c.loads);
     if (c.loads) {
@@ -157,7 +157,7 @@ TEST_F(DataSetFileTest, StoredCommentLengthIsNotTrusted) {
     SCOPED_TRACE(c.name);
     WriteFileBytes(dir.Path("h.ulk"), FileBytes({RampPacket(2, 5000, 1)}, DefaultSettings(), c.commentField));
     CAltimeter other;
-    ASSERT_TRUE(other.LoadDataSet(dir.WPath("h.ulk")));
+    ASSERT_TRUE(other.LoadDataSet(dir.WidePath("h.ulk")));
     EXPECT_EQ(other.comments, std::vector<std::string>{c.comment});
     EXPECT_EQ(other.packets.size(), 1u);
   }
@@ -190,7 +190,7 @@ TEST_F(DataSetFileTest, AFailedLoadChangesNothing) {
     SCOPED_TRACE(c.name);
     WriteFileBytes(dir.Path("bad.ulk"), c.bytes);
     TraceCapture trace;
-    EXPECT_FALSE(alt.LoadDataSet(dir.WPath("bad.ulk")));
+    EXPECT_FALSE(alt.LoadDataSet(dir.WidePath("bad.ulk")));
     if (c.traceLine) {
       EXPECT_TRUE(trace.Has(c.traceLine));
     }
@@ -200,14 +200,14 @@ TEST_F(DataSetFileTest, AFailedLoadChangesNothing) {
     EXPECT_EQ(alt.settings.packet, settingsBefore);
     EXPECT_EQ(alt.settings.lineAValue, 321);
   }
-  EXPECT_FALSE(alt.LoadDataSet(dir.WPath("does-not-exist.ulk")));
+  EXPECT_FALSE(alt.LoadDataSet(dir.WidePath("does-not-exist.ulk")));
   EXPECT_EQ(alt.packets.size(), 6u);
 }
 
 TEST_F(DataSetFileTest, AFileThatEndsRightAfterThePacketsKeepsTheSettingsAndLoads) {
   std::string bytes = FileBytes({RampPacket(2, 5000, 1)}, DefaultSettings(), "");
   WriteFileBytes(dir.Path("short.ulk"), bytes.substr(0, 26 + 64));
-  ASSERT_TRUE(alt.LoadDataSet(dir.WPath("short.ulk")));
+  ASSERT_TRUE(alt.LoadDataSet(dir.WidePath("short.ulk")));
   EXPECT_EQ(alt.packets.size(), 1u);
   EXPECT_EQ(alt.comments, std::vector<std::string>{""});
   EXPECT_EQ(alt.settings.packet, DefaultSettings().packet);
@@ -217,11 +217,11 @@ TEST_F(DataSetFileTest, ASaveThatCannotWriteReportsFalseAndKeepsTheEarlierFile) 
   alt.packets = ThreeSets();
   // A folder that cannot be written (its "folder" is a file).
   WriteFileBytes(dir.Path("plain"), "x");
-  EXPECT_FALSE(alt.SaveDataSet(dir.WPath("plain/flight.ulk"), 0));
-  EXPECT_FALSE(alt.SaveDataSet(dir.WPath("missing/flight.ulk"), 0));
+  EXPECT_FALSE(alt.SaveDataSet(dir.WidePath("plain/flight.ulk"), 0));
+  EXPECT_FALSE(alt.SaveDataSet(dir.WidePath("missing/flight.ulk"), 0));
   EXPECT_FALSE(alt.SaveDataSet(L"", 0));
   std::filesystem::create_directory(dir.Path("folder.ulk"));
-  EXPECT_FALSE(alt.SaveDataSet(dir.WPath("folder.ulk"), 0));
+  EXPECT_FALSE(alt.SaveDataSet(dir.WidePath("folder.ulk"), 0));
 
   // A write that fails once the file is open (the file size limit stands in for a full disk).
   const std::string earlier = "the user's earlier file";
@@ -235,7 +235,7 @@ TEST_F(DataSetFileTest, ASaveThatCannotWriteReportsFalseAndKeepsTheEarlierFile) 
   {
     TraceCapture trace;  // nothing may reach a file while the limit stands
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    saved = alt.SaveDataSet(dir.WPath("full.ulk"), 0);
+    saved = alt.SaveDataSet(dir.WidePath("full.ulk"), 0);
     setrlimit(RLIMIT_FSIZE, &old);
   }
   std::signal(SIGXFSZ, oldHandler);
@@ -243,7 +243,7 @@ TEST_F(DataSetFileTest, ASaveThatCannotWriteReportsFalseAndKeepsTheEarlierFile) 
   EXPECT_EQ(ReadFileBytes(dir.Path("full.ulk")), earlier);
   EXPECT_FALSE(std::filesystem::exists(dir.Path("full.ulk.~ulktmp")));
   // Without the limit the same save replaces it.
-  EXPECT_TRUE(alt.SaveDataSet(dir.WPath("full.ulk"), 0));
+  EXPECT_TRUE(alt.SaveDataSet(dir.WidePath("full.ulk"), 0));
   EXPECT_EQ(ReadFileBytes(dir.Path("full.ulk")).size(), 52u + 2 * 64 + 1);
 }
 
@@ -254,7 +254,7 @@ TEST_F(DataSetFileTest, TheSmallFixtureLoadsAndSavesBackByteForByte) {
   EXPECT_EQ(alt.packets[1].temperature, -12);
   EXPECT_EQ(alt.packets[0].samples[1], SampleWord(13270, 84, 0b0011));
   EXPECT_EQ(alt.comments, std::vector<std::string>{"Test <flight> & \"A\"'s"});
-  ASSERT_TRUE(alt.SaveDataSet(dir.WPath("copy.ulk"), 0));
+  ASSERT_TRUE(alt.SaveDataSet(dir.WidePath("copy.ulk"), 0));
   EXPECT_EQ(ReadFileBytes(dir.Path("copy.ulk")), ReadFileBytes(FixturePath("small-flight.ulk")));
 }
 
@@ -265,15 +265,15 @@ TEST_F(DataSetFileTest, AnErasedPacketInsideASetEndsItForThePlotAndTheSavedFileA
   std::vector<CFlashPacket> packets = {RampPacket(2, 5000, 1), RampPacket(5, 5015, 1), MakePacket(0xFF),
                                        RampPacket(5, 9000, 1)};
   WriteFileBytes(dir.Path("erased.ulk"), FileBytes(packets, DefaultSettings(), Comment("c")));
-  ASSERT_TRUE(alt.LoadDataSet(dir.WPath("erased.ulk")));
+  ASSERT_TRUE(alt.LoadDataSet(dir.WidePath("erased.ulk")));
   ASSERT_TRUE(alt.SelectDataSet(0));
   const std::vector<uint32_t> shown = alt.flight.rawSamples;
   EXPECT_EQ(shown.size(), 30u);
   EXPECT_EQ(shown.back(), SampleWord(5029));
 
-  ASSERT_TRUE(alt.SaveDataSet(dir.WPath("again.ulk"), 0));
+  ASSERT_TRUE(alt.SaveDataSet(dir.WidePath("again.ulk"), 0));
   CAltimeter other;
-  ASSERT_TRUE(other.LoadDataSet(dir.WPath("again.ulk")));
+  ASSERT_TRUE(other.LoadDataSet(dir.WidePath("again.ulk")));
   EXPECT_EQ(other.packets.size(), 2u);
   ASSERT_TRUE(other.SelectDataSet(0));
   EXPECT_EQ(other.flight.rawSamples, shown);
@@ -282,7 +282,7 @@ TEST_F(DataSetFileTest, AnErasedPacketInsideASetEndsItForThePlotAndTheSavedFileA
 TEST_F(DataSetFileTest, StreamFormsReadAndWriteTheFileBytes) {
   alt.packets = ThreeSets();
   alt.comments = {"a", "second"};
-  ASSERT_TRUE(alt.SaveDataSet(dir.WPath("set1.ulk"), 1));
+  ASSERT_TRUE(alt.SaveDataSet(dir.WidePath("set1.ulk"), 1));
   std::ostringstream written;
   alt.WriteDataSet(written, 1);
   EXPECT_EQ(written.str(), ReadFileBytes(dir.Path("set1.ulk")));

@@ -8,14 +8,14 @@ namespace {
 
 class ExportTest : public ::testing::Test {
  protected:
-  TempDir dir;
+  ScratchDir dir;
   CAltimeter alt;
 };
 
 TEST_F(ExportTest, TheSmallFixtureExportsToItsHandCheckedBytes) {
   ASSERT_TRUE(alt.LoadDataSet(FixturePath("small-flight.ulk").wstring()));
-  ASSERT_TRUE(alt.WriteCsv(0, dir.WPath("out.csv")));
-  ASSERT_TRUE(alt.WriteXml(0, dir.WPath("out.xml")));
+  ASSERT_TRUE(alt.WriteCsv(0, dir.WidePath("out.csv")));
+  ASSERT_TRUE(alt.WriteXml(0, dir.WidePath("out.xml")));
   EXPECT_EQ(ReadFileBytes(dir.Path("out.csv")), ReadFileBytes(FixturePath("small-flight.csv")));
   EXPECT_EQ(ReadFileBytes(dir.Path("out.xml")), ReadFileBytes(FixturePath("small-flight.xml")));
   EXPECT_EQ(alt.flight.selectedSet, 0);
@@ -38,10 +38,10 @@ TEST_F(ExportTest, AnEmptySetWritesTheFrameOnlyAndTheCommentBlockFollowsTheComme
   for (const Case& c : {Case{{}, ""}, Case{{""}, "\t\t<comments>\n\t\t\t\n\t\t</comments>\n"},
                         Case{{"a 'b' <c>"}, "\t\t<comments>\n\t\t\ta 'b' &lt;c&gt;\n\t\t</comments>\n"}}) {
     alt.comments = c.comments;
-    ASSERT_TRUE(alt.WriteXml(0, dir.WPath("e.xml")));
+    ASSERT_TRUE(alt.WriteXml(0, dir.WidePath("e.xml")));
     EXPECT_EQ(ReadFileBytes(dir.Path("e.xml")), head + c.block + tail);
   }
-  ASSERT_TRUE(alt.WriteCsv(0, dir.WPath("e.csv")));
+  ASSERT_TRUE(alt.WriteCsv(0, dir.WidePath("e.csv")));
   EXPECT_EQ(ReadFileBytes(dir.Path("e.csv")),
             "Time, Battery Voltage (Volts), Temperature (Deg. c), Altitude (MSL), Altitude (AGL), Velocity (km/h), "
             "Line A On, Line B On, Line A Cont., Line B Cont.\n");
@@ -52,7 +52,7 @@ TEST_F(ExportTest, RowsCarryLineStatesTimesAndLineFeedsOnly) {
   for (uint32_t p = 0; p < 84; ++p) alt.packets.push_back(RampPacket(p == 0 ? 2 : 1, 13000 + 15 * p, 1));
   alt.packets[0].samples[2] |= 0x9u << 28;
   alt.packets[0].samples[3] |= 0x6u << 28;
-  ASSERT_TRUE(alt.WriteCsv(0, dir.WPath("rows.csv")));
+  ASSERT_TRUE(alt.WriteCsv(0, dir.WidePath("rows.csv")));
   std::string csv = ReadFileBytes(dir.Path("rows.csv"));
   EXPECT_EQ(csv.find('\r'), std::string::npos);
   std::vector<std::string> rows;
@@ -65,7 +65,7 @@ TEST_F(ExportTest, RowsCarryLineStatesTimesAndLineFeedsOnly) {
   EXPECT_EQ(rows[4].substr(rows[4].size() - 14), ",0,1000,1000,0");
   EXPECT_EQ(rows[1235].substr(0, 6), "123.4,");
 
-  ASSERT_TRUE(alt.WriteXml(0, dir.WPath("rows.xml")));
+  ASSERT_TRUE(alt.WriteXml(0, dir.WidePath("rows.xml")));
   std::string xml = ReadFileBytes(dir.Path("rows.xml"));
   EXPECT_EQ(xml.find('\r'), std::string::npos);
   EXPECT_NE(xml.find("\t\t\t<MSL t=\"123.4\" z=\"1423.4\" />\n"), std::string::npos);
@@ -93,14 +93,14 @@ TEST(ExportFormat, EscapeXmlReplacesTheFourSpecialCharacters) {
 TEST_F(ExportTest, AnExportThatCannotBeWrittenReportsFalseAndKeepsTheEarlierFile) {
   alt.packets = {RampPacket(2, 13000, 1)};
   WriteFileBytes(dir.Path("plain"), "x");
-  EXPECT_FALSE(alt.WriteCsv(0, dir.WPath("plain/out.csv")));
-  EXPECT_FALSE(alt.WriteXml(0, dir.WPath("missing/out.xml")));
+  EXPECT_FALSE(alt.WriteCsv(0, dir.WidePath("plain/out.csv")));
+  EXPECT_FALSE(alt.WriteXml(0, dir.WidePath("missing/out.xml")));
   std::filesystem::create_directory(dir.Path("taken.csv"));
-  EXPECT_FALSE(alt.WriteCsv(0, dir.WPath("taken.csv")));
+  EXPECT_FALSE(alt.WriteCsv(0, dir.WidePath("taken.csv")));
   EXPECT_TRUE(std::filesystem::is_directory(dir.Path("taken.csv")));
   // An existing file is replaced whole.
   WriteFileBytes(dir.Path("old.csv"), std::string(100000, 'z'));
-  ASSERT_TRUE(alt.WriteCsv(0, dir.WPath("old.csv")));
+  ASSERT_TRUE(alt.WriteCsv(0, dir.WidePath("old.csv")));
   EXPECT_EQ(ReadFileBytes(dir.Path("old.csv")).find('z'), std::string::npos);
 }
 

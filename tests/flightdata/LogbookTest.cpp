@@ -2,6 +2,7 @@
 
 #include "device/Altimeter.h"
 #include "flightdata/Logbook.h"
+#include "tests/TestSupport.h"
 #include "tests/flightdata/FlightTestSupport.h"
 
 namespace {
@@ -48,10 +49,10 @@ TEST(Logbook, CsvFieldsAreQuotedWhereRfc4180AsksForIt) {
 // A row is the file's own: an implausible first altitude is not taken from
 // whatever the process decoded before, and the process keeps its value.
 TEST(Logbook, ARowDoesNotDependOnWhatWasDecodedBefore) {
-  TempDir dir;
+  ScratchDir dir;
   CAltimeter alt;
   alt.packets = {MakePacket(2, {SampleWord(0xFFFFF), SampleWord(12000)})};
-  ASSERT_TRUE(alt.SaveDataSet(dir.WPath("high.ulk"), 0));
+  ASSERT_TRUE(alt.SaveDataSet(dir.WidePath("high.ulk"), 0));
 
   std::vector<double> grounds;
   for (float before : {0.0f, 777.0f}) {

@@ -1,39 +1,15 @@
 // ulktool emulate, run as the user runs it, on the simulator's virtual clock.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <string>
+#include <vector>
 
 #include "tests/TestSupport.h"
 #include "tests/simulator/TestFlight.h"
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::vector<std::string> out;
-  std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class EmulateToolTest : public ::testing::Test {
  protected:
-  std::string Path(const std::string& name) const {
-    return testing::TempDir() + "ulk-emulate-" + std::to_string(getpid()) + "-" + name;
-  }
-  void TearDown() override {
-    for (const char* name : {"flight.ulk", "out", "err"}) std::remove(Path(name).c_str());
-  }
-
   // The flight saved as a data set file, as a download would have stored it.
   std::string SaveFlight(const std::vector<double>& msl) {
     CAltimeter altimeter;
@@ -47,22 +23,11 @@ class EmulateToolTest : public ::testing::Test {
       altimeter.packets.back().samples[i % kSamplesPerPacket] = tenths | (84u << 20);
     }
     altimeter.comments = {"emulation test"};
-    std::string path = Path("flight.ulk");
-    EXPECT_TRUE(altimeter.SaveDataSet(std::wstring(path.begin(), path.end()), 0));
-    return path;
+    EXPECT_TRUE(altimeter.SaveDataSet(dir.WidePath("flight.ulk"), 0));
+    return dir.Path("flight.ulk");
   }
 
-  // prefix: a command the tool runs under (timeout ...).
-  ToolRun RunTool(const std::string& args, const std::string& prefix = "") {
-    std::string command = prefix + ULKTOOL_PATH + " " + args + " >" + Path("out") + " 2>" + Path("err");
-    ToolRun run;
-    int raw = std::system(command.c_str());
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    std::istringstream out(ReadFile(Path("out")));
-    for (std::string line; std::getline(out, line);) run.out.push_back(line);
-    run.err = ReadFile(Path("err"));
-    return run;
-  }
+  ScratchDir dir;
 };
 
 TEST_F(EmulateToolTest, PrintsTheDevicesEventsBetweenTheSecondsOfTheFlight) {
@@ -70,14 +35,15 @@ TEST_F(EmulateToolTest, PrintsTheDevicesEventsBetweenTheSecondsOfTheFlight) {
   ToolRun run = RunTool("--device sim:clock=virtual emulate " + file);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err.rfind("Device Connected.\n", 0), 0u) << run.err;
-  ASSERT_GE(run.out.size(), 3u);
-  EXPECT_EQ(run.out.front(), "Emulating...");
-  EXPECT_EQ(run.out.back(), "Done.");
+  const std::vector<std::string> out = LinesOf(run.out);
+  ASSERT_GE(out.size(), 3u);
+  EXPECT_EQ(out.front(), "Emulating...");
+  EXPECT_EQ(out.back(), "Done.");
 
   std::vector<std::string> events;
   int seconds = 0, secondsBeforeLaunch = -1;
-  for (size_t i = 1; i + 1 < run.out.size(); ++i) {
-    const std::string& line = run.out[i];
+  for (size_t i = 1; i + 1 < out.size(); ++i) {
+    const std::string& line = out[i];
     if (line.rfind("Launch Time (s): ", 0) == 0) {
       EXPECT_EQ(line, "Launch Time (s): " + std::to_string(seconds++));
     } else {
@@ -101,7 +67,7 @@ TEST_F(EmulateToolTest, ExitStatuses) {
   };
   const Case cases[] = {
       {"--device sim:clock=virtual emulate", 2, "ulktool: emulate takes one data set file"},
-      {"--device sim:clock=virtual emulate " + Path("missing.ulk"), 1,
+      {"--device sim:clock=virtual emulate " + dir.Path("missing.ulk"), 1,
        "Could not load file. Make sure the file is valid and not locked."},
       {"--device sim:clock=virtual,version=0x0310 emulate " + file, 3,
        "Device found, but has incompatible firmware version."},
@@ -121,7 +87,7 @@ TEST_F(EmulateToolTest, CtrlCStopsAtTheNextRequestWithAReset) {
   ToolRun run = RunTool("--trace --device 'exec:sh " ULK_SOURCE_DIR
                         "/tests/fixtures/interrupting-device.sh 3' emulate " + file);
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, (std::vector<std::string>{"Emulating...", "Launch Time (s): 0", "Done."}));
+  EXPECT_EQ(LinesOf(run.out), (std::vector<std::string>{"Emulating...", "Launch Time (s): 0", "Done."}));
   // The request in hand when the stop is seen is answered by the reset alone.
   size_t stop = run.err.find("User ended emulation.\nReseting device.\n");
   ASSERT_NE(stop, std::string::npos) << run.err;
@@ -143,8 +109,9 @@ TEST_F(EmulateToolTest, ADeviceThatFloodsRequestsAndNeverReadsEndsInAFailedWrite
                             file,
                         "timeout -k 5 60 ");
   EXPECT_EQ(run.status, 1) << run.err.substr(run.err.size() > 2000 ? run.err.size() - 2000 : 0);
-  ASSERT_FALSE(run.out.empty());
-  EXPECT_EQ(run.out.back(), "Failed.");
+  const std::vector<std::string> out = LinesOf(run.out);
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.back(), "Failed.");
   EXPECT_NE(run.err.find("1320\nWrite Error\n"), std::string::npos);
 }
 

@@ -1,50 +1,29 @@
 // ulktool's firmware commands, run as the user runs them.
-#include <sys/wait.h>
+#include <string>
+#include <vector>
 
-#include <cstdio>
-
+#include "tests/TestSupport.h"
 #include "tests/firmware/FirmwareFixture.h"
 
 namespace {
-
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-ToolRun RunTool(const ScratchDir& dir, const std::string& args) {
-  const std::string errPath = dir.Path("stderr.txt");
-  const std::string command = std::string(ULKTOOL_PATH) + " " + args + " 2>" + errPath;
-  ToolRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
-  int wait = pclose(pipe);
-  run.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-  std::vector<uint8_t> err = ReadBytes(errPath);
-  run.err.assign(err.begin(), err.end());
-  return run;
-}
 
 TEST(FirmwareToolTest, PackAndUpdateProgramTheDeviceFromItsApplicationFirmware) {
   ScratchDir dir;
   std::vector<uint8_t> image = PatternImage(1000);
   std::fill_n(image.begin() + 64, 64, uint8_t{0xFF});
-  WriteBytes(dir.Path("image.bin"), image);
+  WriteFileBytes(dir.Path("image.bin"), image);
 
-  ToolRun pack = RunTool(dir, "firmware pack " + dir.Path("image.bin") + " " + dir.Path("a.dat") +
-                                  " --firmware-version 0x0401");
+  ToolRun pack =
+      RunTool("firmware pack " + dir.Path("image.bin") + " " + dir.Path("a.dat") + " --firmware-version 0x0401");
   ASSERT_EQ(pack.status, 0) << pack.err;
-  ToolRun info = RunTool(dir, "firmware info " + dir.Path("a.dat"));
+  ToolRun info = RunTool("firmware info " + dir.Path("a.dat"));
   EXPECT_EQ(info.status, 0);
   EXPECT_EQ(info.out,
             "File version: 1.00\nRequired bootloader version: 4.00\nFirmware version: 4.01\nLength: 1000\n"
             "Blocks: 0 to 15, 15 programmed (0, 2-15)\n");
 
   ToolRun update =
-      RunTool(dir, "--device sim:clock=virtual,image=" + dir.Path("flash.bin") + " update " + dir.Path("a.dat"));
+      RunTool("--device sim:clock=virtual,image=" + dir.Path("flash.bin") + " update " + dir.Path("a.dat"));
   EXPECT_EQ(update.status, 0) << update.err;
   EXPECT_EQ(update.out,
             "Updating firmware...\n10%\n20%\n30%\n40%\n50%\n60%\n70%\n80%\n90%\n100%\n"
@@ -54,7 +33,7 @@ TEST(FirmwareToolTest, PackAndUpdateProgramTheDeviceFromItsApplicationFirmware) 
             "Device connected in bootloader mode.\nDevice bootloader version: 4.00\n");
   // The simulated device kept what it was given: the packed image over erased flash.
   image.resize(kFirmwareImageSize, 0xFF);
-  EXPECT_EQ(ReadBytes(dir.Path("flash.bin")), image);
+  EXPECT_EQ(ReadFileBytes<std::vector<uint8_t>>(dir.Path("flash.bin")), image);
 }
 
 struct ToolCase {
@@ -101,15 +80,13 @@ TEST(FirmwareToolTest, EveryFailureIsToldWithItsLines) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
     if (c.packOptions) {
-      WriteBytes(dir.Path("image.bin"), PatternImage(500));
-      ASSERT_EQ(RunTool(dir, "firmware pack " + dir.Path("image.bin") + " " + dir.Path("f.dat") + " " +
-                                 c.packOptions)
-                    .status,
-                0);
+      WriteFileBytes(dir.Path("image.bin"), PatternImage(500));
+      ASSERT_EQ(
+          RunTool("firmware pack " + dir.Path("image.bin") + " " + dir.Path("f.dat") + " " + c.packOptions).status, 0);
     } else if (!c.rawFile.empty()) {
-      WriteBytes(dir.Path("f.dat"), c.rawFile);
+      WriteFileBytes(dir.Path("f.dat"), c.rawFile);
     }
-    ToolRun run = RunTool(dir, std::string("--device sim:clock=virtual") + c.scenario + " update " + dir.Path("f.dat"));
+    ToolRun run = RunTool(std::string("--device sim:clock=virtual") + c.scenario + " update " + dir.Path("f.dat"));
     EXPECT_EQ(run.status, 1) << run.err;
     if (c.fileProblem) {
       // The application firmware was left alone: not sent into its bootloader.
@@ -124,18 +101,17 @@ TEST(FirmwareToolTest, EveryFailureIsToldWithItsLines) {
 
 TEST(FirmwareToolTest, NoBootloaderToReach) {
   ScratchDir dir;
-  WriteBytes(dir.Path("image.bin"), PatternImage(500));
-  ASSERT_EQ(RunTool(dir, "firmware pack " + dir.Path("image.bin") + " " + dir.Path("f.dat") +
-                             " --firmware-version 0x0401")
-                .status,
-            0);
+  WriteFileBytes(dir.Path("image.bin"), PatternImage(500));
+  ASSERT_EQ(
+      RunTool("firmware pack " + dir.Path("image.bin") + " " + dir.Path("f.dat") + " --firmware-version 0x0401").status,
+      0);
   const std::pair<const char*, const char*> cases[] = {
       {"version=0x0310", "Device found, but is not in bootloader mode.\n"},
       {"bootloader,bootloader-version=0x0300", "Device found in bootloader mode, but has incompatible"},
   };
   for (const auto& [scenario, told] : cases) {
     SCOPED_TRACE(scenario);
-    ToolRun run = RunTool(dir, std::string("--device sim:clock=virtual,") + scenario + " update " + dir.Path("f.dat"));
+    ToolRun run = RunTool(std::string("--device sim:clock=virtual,") + scenario + " update " + dir.Path("f.dat"));
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.out, "Altimeter not found. Make sure it is properly connected to the PC.\n");
     EXPECT_EQ(run.err.rfind(told, 0), 0u) << run.err;
@@ -144,10 +120,10 @@ TEST(FirmwareToolTest, NoBootloaderToReach) {
 
 TEST(FirmwareToolTest, LeaveBootloaderSendsTheDeviceBack) {
   ScratchDir dir;
-  EXPECT_EQ(RunTool(dir, "--device sim:clock=virtual,bootloader leave-bootloader").status, 0);
-  ToolRun none = RunTool(dir, "--device sim:clock=virtual leave-bootloader");
+  EXPECT_EQ(RunTool("--device sim:clock=virtual,bootloader leave-bootloader").status, 0);
+  ToolRun none = RunTool("--device sim:clock=virtual leave-bootloader");
   EXPECT_EQ(none.status, 3);
-  EXPECT_EQ(RunTool(dir, "firmware pack only-one-argument").status, 2);
+  EXPECT_EQ(RunTool("firmware pack only-one-argument").status, 2);
 }
 
 }  // namespace

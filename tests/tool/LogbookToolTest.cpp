@@ -1,6 +1,4 @@
-#include <sys/wait.h>
-
-#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <regex>
 
@@ -10,19 +8,6 @@
 #include "tests/flightdata/FlightTestSupport.h"
 
 namespace {
-
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::vector<std::string> LinesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // Records and fields as RFC 4180 reads them; a bare line feed outside quotes
 // stays in its field, so a record that a comment broke shows up.
@@ -98,7 +83,7 @@ class LogbookToolTest : public ::testing::Test {
     std::filesystem::create_directories(Root() / "B" / "Deep");
     std::filesystem::create_directories(dir.Path("alone"));
     for (int32_t k = 0; k < 3; ++k)
-      ASSERT_TRUE(alt.SaveDataSet(dir.WPath("alone/flight-" + std::to_string(k + 1) + ".ulk"), k));
+      ASSERT_TRUE(alt.SaveDataSet(dir.WidePath("alone/flight-" + std::to_string(k + 1) + ".ulk"), k));
     std::filesystem::copy_file(dir.Path("alone/flight-2.ulk"), Root() / "B" / "Deep" / "c.ULK");
 
     ASSERT_TRUE(alt.StoreCommentOf(0, "three in one"));
@@ -127,16 +112,6 @@ class LogbookToolTest : public ::testing::Test {
     return bytes + one.substr(26 + 64 * static_cast<size_t>(alt.PacketCountOfSet(0)));
   }
 
-  ToolRun Run(const std::string& args) {
-    std::string base = dir.Path("run").string();
-    std::string command = std::string(ULKTOOL_PATH) + " " + args + " >" + base + ".out 2>" + base + ".err";
-    ToolRun run;
-    int raw = std::system(command.c_str());
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadFileBytes(base + ".out");
-    run.err = ReadFileBytes(base + ".err");
-    return run;
-  }
   static std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
   std::filesystem::path Root() const { return dir.Path("root"); }
   // The JSON rows of a logbook, one a line.
@@ -159,13 +134,13 @@ class LogbookToolTest : public ::testing::Test {
     return file + " #" + JsonValue(row, "set");
   }
 
-  TempDir dir;
+  ScratchDir dir;
   CAltimeter alt;
 };
 
 TEST_F(LogbookToolTest, ListsEveryFlightOfATreeInPathOrderAndNamesWhatFailed) {
   std::filesystem::path missing = dir.Path("no such folder");
-  ToolRun json = Run("logbook --json " + Quoted(Root()) + " " + Quoted(missing));
+  ToolRun json = RunTool("logbook --json " + Quoted(Root()) + " " + Quoted(missing));
   EXPECT_EQ(json.status, 1) << json.err;
   EXPECT_EQ(json.err, "");
   std::vector<std::string> named, sets, errors;
@@ -190,7 +165,7 @@ TEST_F(LogbookToolTest, ListsEveryFlightOfATreeInPathOrderAndNamesWhatFailed) {
   EXPECT_EQ(json.out.substr(0, 2), "[\n");
   EXPECT_EQ(json.out.substr(json.out.size() - 4), "}\n]\n");
 
-  ToolRun csv = Run("logbook --csv " + Quoted(Root()) + " " + Quoted(missing));
+  ToolRun csv = RunTool("logbook --csv " + Quoted(Root()) + " " + Quoted(missing));
   EXPECT_EQ(csv.status, 1);
   std::vector<std::vector<std::string>> records = ParseCsv(csv.out);
   ASSERT_EQ(records.size(), 9u) << csv.out;
@@ -205,7 +180,7 @@ TEST_F(LogbookToolTest, ListsEveryFlightOfATreeInPathOrderAndNamesWhatFailed) {
   }
   EXPECT_EQ(records[6][15], "damaged: the file ends inside its flight data");
 
-  ToolRun table = Run("logbook " + Quoted(Root()) + " " + Quoted(missing));
+  ToolRun table = RunTool("logbook " + Quoted(Root()) + " " + Quoted(missing));
   EXPECT_EQ(table.status, 1);
   std::vector<std::string> lines = LinesOf(table.out);
   ASSERT_EQ(lines.size(), 9u) << table.out;
@@ -219,14 +194,14 @@ TEST_F(LogbookToolTest, ListsEveryFlightOfATreeInPathOrderAndNamesWhatFailed) {
   // The figures stand in the same columns whatever the path.
   for (size_t i : {5, 6}) EXPECT_EQ(lines[i].find(Root().string()), lines[1].find(Root().string())) << lines[i];
 
-  ToolRun good = Run("logbook " + Quoted(Root() / "B") + " " + Quoted(Root() / "a.ulk"));
+  ToolRun good = RunTool("logbook " + Quoted(Root() / "B") + " " + Quoted(Root() / "a.ulk"));
   EXPECT_EQ(good.status, 0) << good.out;
   EXPECT_EQ(LinesOf(good.out).size(), 6u) << good.out;
 }
 
 TEST_F(LogbookToolTest, AFileNamedDirectlyIsReadWhateverItsName) {
   std::filesystem::copy_file(Root() / "a.ulk", dir.Path("a flight.dat"));
-  ToolRun run = Run("logbook --json " + Quoted(dir.Path("a flight.dat")) + " " + Quoted(Root() / "b-notes.txt"));
+  ToolRun run = RunTool("logbook --json " + Quoted(dir.Path("a flight.dat")) + " " + Quoted(Root() / "b-notes.txt"));
   EXPECT_EQ(run.status, 1);
   std::vector<std::string> rows = Rows(run);
   ASSERT_EQ(rows.size(), 2u) << run.out;
@@ -236,7 +211,7 @@ TEST_F(LogbookToolTest, AFileNamedDirectlyIsReadWhateverItsName) {
 }
 
 TEST_F(LogbookToolTest, EachSetIsWhatInfoSaysOfItAsAFileOfItsOwn) {
-  std::map<std::string, std::string> rows = RowsByFileAndSet(Run("logbook --json " + Quoted(Root())));
+  std::map<std::string, std::string> rows = RowsByFileAndSet(RunTool("logbook --json " + Quoted(Root())));
   struct Case {
     std::string row;               // the logbook's row
     std::filesystem::path info;    // what info is asked about
@@ -251,7 +226,7 @@ TEST_F(LogbookToolTest, EachSetIsWhatInfoSaysOfItAsAFileOfItsOwn) {
                         Case{"B/three.ulk #3", dir.Path("alone/flight-3.ulk"), false}}) {
     SCOPED_TRACE(c.row);
     ASSERT_EQ(rows.count(c.row), 1u);
-    ToolRun info = Run("info --json " + Quoted(c.info));
+    ToolRun info = RunTool("info --json " + Quoted(c.info));
     ASSERT_EQ(info.status, 0);
     for (const char* key : kSharedKeys) {
       if (std::string(key) == "comment" && !c.sameComment) continue;
@@ -266,11 +241,11 @@ TEST_F(LogbookToolTest, EachSetIsWhatInfoSaysOfItAsAFileOfItsOwn) {
 }
 
 TEST_F(LogbookToolTest, ACommentWithACommaAQuoteAndALineBreakComesThroughIntact) {
-  ToolRun json = Run("logbook --json " + Quoted(Root() / "a.ulk"));
+  ToolRun json = RunTool("logbook --json " + Quoted(Root() / "a.ulk"));
   ASSERT_EQ(json.status, 0);
   EXPECT_EQ(JsonValue(json.out, "comment"), "\"Windy, \\\"gusty\\\"\\u000asecond line \xC3\xBC" "ber the field\"");
 
-  ToolRun csv = Run("logbook --csv " + Quoted(Root() / "a.ulk") + " " + Quoted(Root() / "B/three.ulk"));
+  ToolRun csv = RunTool("logbook --csv " + Quoted(Root() / "a.ulk") + " " + Quoted(Root() / "B/three.ulk"));
   ASSERT_EQ(csv.status, 0);
   std::vector<std::vector<std::string>> records = ParseCsv(csv.out);
   ASSERT_EQ(records.size(), 5u) << csv.out;
@@ -279,7 +254,7 @@ TEST_F(LogbookToolTest, ACommentWithACommaAQuoteAndALineBreakComesThroughIntact)
   EXPECT_EQ(records[3][14], "");
 
   // One line a flight in the table, the comment last.
-  std::vector<std::string> lines = LinesOf(Run("logbook " + Quoted(Root() / "a.ulk")).out);
+  std::vector<std::string> lines = LinesOf(RunTool("logbook " + Quoted(Root() / "a.ulk")).out);
   ASSERT_EQ(lines.size(), 2u);
   const std::string oneLine = "Windy, \"gusty\" second line \xC3\xBC" "ber the field";
   EXPECT_EQ(lines[1].substr(lines[1].size() - oneLine.size()), oneLine);
@@ -290,7 +265,7 @@ TEST_F(LogbookToolTest, UsageErrors) {
                                                           "logbook --json --csv " + Quoted(Root()),
                                                           "logbook --tsv " + Quoted(Root())}) {
     SCOPED_TRACE(args);
-    ToolRun run = Run(args);
+    ToolRun run = RunTool(args);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("usage: ulktool logbook PATH..."), std::string::npos) << run.err;

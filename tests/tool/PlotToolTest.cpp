@@ -1,15 +1,11 @@
 // ulktool plot, run as the user runs it: the PNG it writes, read back.
-#include <sys/wait.h>
-
 #include <cairo.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tests/TestSupport.h"
-#include "tests/flightdata/FlightTestSupport.h"
 
 namespace {
 
@@ -37,17 +33,12 @@ bool ReadPng(const std::filesystem::path& path, Png& png) {
   return ok;
 }
 
-int RunTool(const std::string& arguments) {
-  int status = std::system((std::string(ULKTOOL_PATH) + " " + arguments + " 2>/dev/null").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 }  // namespace
 
 TEST(PlotCommand, WritesThePngOfDataSetZero) {
-  TempDir dir;
+  ScratchDir dir;
   std::string fixture = FixturePath("small-flight.ulk").string();
-  ASSERT_EQ(RunTool("plot '" + fixture + "' '" + dir.Path("plot.png").string() + "' --size 640x480"), 0);
+  ASSERT_EQ(RunTool("plot '" + fixture + "' '" + dir.Path("plot.png") + "' --size 640x480").status, 0);
   Png png;
   ASSERT_TRUE(ReadPng(dir.Path("plot.png"), png));
   EXPECT_EQ(png.width, 640);
@@ -61,16 +52,16 @@ TEST(PlotCommand, WritesThePngOfDataSetZero) {
   EXPECT_GT(green, 100u);
   EXPECT_EQ(png.At(600, 200), kLightBlue);
 
-  ASSERT_EQ(RunTool("plot '" + fixture + "' '" + dir.Path("default.png").string() + "'"), 0);
+  ASSERT_EQ(RunTool("plot '" + fixture + "' '" + dir.Path("default.png") + "'").status, 0);
   ASSERT_TRUE(ReadPng(dir.Path("default.png"), png));
   EXPECT_EQ(png.width, 1280);
   EXPECT_EQ(png.height, 800);
 }
 
 TEST(PlotCommand, RefusesBadArgumentsAndFiles) {
-  TempDir dir;
+  ScratchDir dir;
   std::string fixture = "'" + FixturePath("small-flight.ulk").string() + "'";
-  std::string out = "'" + dir.Path("out.png").string() + "'";
+  std::string out = "'" + dir.Path("out.png") + "'";
   WriteFileBytes(dir.Path("junk.ulk"), "not a data set");
   struct Case {
     std::string arguments;
@@ -82,10 +73,10 @@ TEST(PlotCommand, RefusesBadArgumentsAndFiles) {
       {"plot " + fixture + " " + out + " --size 0x480", 2},
       {"plot " + fixture + " " + out + " --size 640x99999", 2},
       {"plot " + fixture + " " + out + " --size", 2},
-      {"plot '" + dir.Path("missing.ulk").string() + "' " + out, 1},
-      {"plot '" + dir.Path("junk.ulk").string() + "' " + out, 1},
-      {"plot " + fixture + " '" + dir.Path("no/such/dir.png").string() + "'", 1},
+      {"plot '" + dir.Path("missing.ulk") + "' " + out, 1},
+      {"plot '" + dir.Path("junk.ulk") + "' " + out, 1},
+      {"plot " + fixture + " '" + dir.Path("no/such/dir.png") + "'", 1},
   };
-  for (const Case& c : cases) EXPECT_EQ(RunTool(c.arguments), c.status) << c.arguments;
+  for (const Case& c : cases) EXPECT_EQ(RunTool(c.arguments).status, c.status) << c.arguments;
   EXPECT_FALSE(std::filesystem::exists(dir.Path("out.png")));
 }

@@ -1,8 +1,3 @@
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -10,35 +5,6 @@
 #include "tests/TestSupport.h"
 
 namespace {
-
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Runs the real ulktool with these arguments (already quoted for the shell).
-ToolRun RunTool(const std::string& args) {
-  static int counter = 0;
-  std::string base = testing::TempDir() + "ulktool-settings-" + std::to_string(getpid()) + "-" +
-                     std::to_string(counter++);
-  std::string command = std::string(ULKTOOL_PATH) + " " + args + " >" + base + ".out 2>" + base + ".err";
-  ToolRun run;
-  int raw = std::system(command.c_str());
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = ReadFile(base + ".out");
-  run.err = ReadFile(base + ".err");
-  std::remove((base + ".out").c_str());
-  std::remove((base + ".err").c_str());
-  return run;
-}
 
 const std::string kSim = "--device sim:clock=virtual ";
 const std::string kExec = "--device 'exec:sh " ULK_SOURCE_DIR "/tests/fixtures/settings-device.sh' ";

@@ -5,11 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <deque>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -126,11 +123,6 @@ std::vector<uint32_t> Runs(const std::vector<uint32_t>& row) {
   return runs;
 }
 
-std::string ReadAll(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 struct Asked {
@@ -156,10 +148,6 @@ class CaptureWindow : public ::testing::Test {
     a.flight = FlightData();
     a.comments.clear();
     a.livePreview.Reset();
-    wchar_t dir[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    folder_ = std::wstring(dir) + L"ulk-capture-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    CreateDirectoryW(folder_.c_str(), nullptr);
     SetMessageSeam([this](HWND, UINT id, const std::wstring&, UINT style) {
       asked.push_back({id, style});
       return answer;
@@ -230,11 +218,11 @@ class CaptureWindow : public ::testing::Test {
     while (n * 64 < flash.size() && flash[n * 64] != 0xFF) ++n;
     return n;
   }
-  std::wstring File(const wchar_t* name) const { return folder_ + name; }
+  std::wstring File(const char* name) const { return dir_.WidePath(name); }
 
   CGdiPlusSession gdiplus_;
   std::shared_ptr<SimHost> host;
-  std::wstring folder_;
+  ScratchDir dir_;
   std::vector<Asked> asked;
   std::vector<FileRequest> requests;
   std::deque<std::wstring> answers;  // an empty one cancels
@@ -244,9 +232,9 @@ class CaptureWindow : public ::testing::Test {
 TEST_F(CaptureWindow, AfterALoadedFileTheSetIsRedAtTheLeftAndSaveAllAsksOnceWithItsTitle) {
   UseScenario("empty");
   CAltimeter& a = Altimeter();
-  ASSERT_TRUE(a.LoadDataSet(std::wstring(L"" ULK_SOURCE_DIR) + L"/tests/fixtures/small-flight.ulk"));
+  ASSERT_TRUE(a.LoadDataSet(FixturePath("small-flight.ulk").wstring()));
   a.SelectPlotSet(0);
-  const std::wstring saved = File(L"loaded.ulk");
+  const std::wstring saved = File("loaded.ulk");
   DeleteFileW(saved.c_str());
   answers = {saved};
   {
@@ -275,7 +263,7 @@ TEST_F(CaptureWindow, AfterALoadedFileTheSetIsRedAtTheLeftAndSaveAllAsksOnceWith
   EXPECT_EQ(requests[0].length, 2048u);
   EXPECT_EQ(requests[0].initialName, L"");
   EXPECT_NE(requests[0].owner, nullptr);
-  EXPECT_EQ(ReadAll(saved), ReadAll(std::wstring(L"" ULK_SOURCE_DIR) + L"/tests/fixtures/small-flight.ulk"));
+  EXPECT_EQ(ReadFileBytes(saved), ReadFileBytes(FixturePath("small-flight.ulk").wstring()));
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_SETS_SAVED));
   EXPECT_EQ(asked[0].style, static_cast<UINT>(MB_ICONINFORMATION));
@@ -352,9 +340,9 @@ TEST_F(CaptureWindow, DownloadsEveryPacketWithItsLinesThenTheStripPicksASet) {
 TEST_F(CaptureWindow, SavesWithTheCsvBesideAndStopsAtACancelOrAFailure) {
   UseScenario("");
   DownloadBeforehand();
-  const std::wstring set1 = File(L"set1.ulk"), set2 = File(L"set2.ulk"), upper = File(L"Flight.ULK");
-  const std::wstring lower = File(L"flight.ulk"), blocked = File(L"blocked.ulk"), blockedCsv = File(L"blocked.csv");
-  for (const std::wstring& f : {set1, set2, upper, File(L"Flight.csv"), lower, File(L"flight.csv"), blocked})
+  const std::wstring set1 = File("set1.ulk"), set2 = File("set2.ulk"), upper = File("Flight.ULK");
+  const std::wstring lower = File("flight.ulk"), blocked = File("blocked.ulk"), blockedCsv = File("blocked.csv");
+  for (const std::wstring& f : {set1, set2, upper, File("Flight.csv"), lower, File("flight.csv"), blocked})
     DeleteFileW(f.c_str());
   CreateDirectoryW(blockedCsv.c_str(), nullptr);  // a CSV that cannot be written
 
@@ -380,16 +368,16 @@ TEST_F(CaptureWindow, SavesWithTheCsvBesideAndStopsAtACancelOrAFailure) {
       ASSERT_FALSE(asked.empty());
       EXPECT_EQ(asked.back().id, static_cast<UINT>(IDS_SETS_SAVED));
     }
-    EXPECT_EQ(ReadAll(upper).substr(0, 4), ReadAll(set1).substr(0, 4));
-    EXPECT_EQ(ReadAll(upper), ReadAll(set1));  // not overwritten by its CSV
-    EXPECT_EQ(ReadAll(lower), ReadAll(set1));
-    const std::string csv = ReadAll(File(L"flight.csv"));
+    EXPECT_EQ(ReadFileBytes(upper).substr(0, 4), ReadFileBytes(set1).substr(0, 4));
+    EXPECT_EQ(ReadFileBytes(upper), ReadFileBytes(set1));  // not overwritten by its CSV
+    EXPECT_EQ(ReadFileBytes(lower), ReadFileBytes(set1));
+    const std::string csv = ReadFileBytes(File("flight.csv"));
     EXPECT_GT(csv.size(), 100u);
-    EXPECT_EQ(ReadAll(File(L"Flight.csv")), csv);
+    EXPECT_EQ(ReadFileBytes(File("Flight.csv")), csv);
 
     // A data set file that cannot be created: message 104, nothing written.
     asked.clear();
-    answers = {File(L"no-such-folder\\x.ulk")};
+    answers = {File("no-such-folder\\x.ulk")};
     d.Click(IDC_DL_SAVE_SELECTED);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_SAVE_FAILED));
@@ -397,12 +385,12 @@ TEST_F(CaptureWindow, SavesWithTheCsvBesideAndStopsAtACancelOrAFailure) {
     // A CSV that cannot be written: message 106, the data set file stays; Save All stops there.
     asked.clear();
     requests.clear();
-    answers = {blocked, set2, File(L"never.ulk")};
+    answers = {blocked, set2, File("never.ulk")};
     d.Click(IDC_DL_SAVE_ALL);
     EXPECT_EQ(requests.size(), 1u);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_CSV_SAVE_FAILED));
-    EXPECT_EQ(ReadAll(blocked), ReadAll(set1));
+    EXPECT_EQ(ReadFileBytes(blocked), ReadFileBytes(set1));
     d.Click(IDC_CLOSE);
   };
   Run(dialog);

@@ -19,10 +19,8 @@ namespace {
 constexpr uint32_t kBackground = 0xB4B4FF;
 constexpr uint32_t kAltitudeRed = 0xFF0000;
 
-std::wstring SimulatedFlightFile() {
-  wchar_t dir[MAX_PATH];
-  GetTempPathW(MAX_PATH, dir);
-  std::wstring path = std::wstring(dir) + L"ulk-sim-flight.ulk";
+std::wstring SimulatedFlightFile(const ScratchDir& dir) {
+  std::wstring path = dir.WidePath("ulk-sim-flight.ulk");
   std::string error;
   auto host = MakeSimHost("latency=0,clock=virtual", error);
   if (!host) return L"";
@@ -39,7 +37,8 @@ std::wstring SimulatedFlightFile() {
 }
 
 TEST(MainWindowScreen, TheFlightFillsTheWindowOnALightBlueGround) {
-  const std::wstring path = SimulatedFlightFile();
+  ScratchDir dir;
+  const std::wstring path = SimulatedFlightFile(dir);
   ASSERT_FALSE(path.empty());
   SetMessageSeam([](HWND, UINT, const std::wstring&, UINT) { return IDYES; });
   {
@@ -78,7 +77,6 @@ TEST(MainWindowScreen, TheFlightFillsTheWindowOnALightBlueGround) {
     EXPECT_GT(same, looked * 95 / 100);
   }
   SetMessageSeam(nullptr);
-  DeleteFileW(path.c_str());
   // The destroyed main window posted a quit: it must not end later tests' dialogs.
   MSG message;
   while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {

@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,20 +15,7 @@
 
 namespace {
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-std::wstring FixturePath(const char* name) { return Widen(std::string(ULK_SOURCE_DIR) + "/tests/fixtures/" + name); }
-
-std::wstring TempPath(const wchar_t* name) {
-  wchar_t dir[MAX_PATH];
-  GetTempPathW(MAX_PATH, dir);
-  return std::wstring(dir) + name;
-}
-
-std::string ReadAll(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::wstring Fixture(const char* name) { return FixturePath(name).wstring(); }
 
 struct Asked {
   UINT id;
@@ -68,6 +52,7 @@ class MainWindow : public ::testing::Test {
     }
   }
 
+  ScratchDir dir;
   std::vector<Asked> asked;
   std::vector<std::wstring> requests;
   std::vector<DWORD> requestFlags;
@@ -76,7 +61,7 @@ class MainWindow : public ::testing::Test {
 };
 
 TEST_F(MainWindow, StartsOnAFileQuotedOrNotAndShowsSetZero) {
-  const std::wstring path = FixturePath("small-flight.ulk");
+  const std::wstring path = Fixture("small-flight.ulk");
   for (const std::wstring& commandLine : {L"\"" + path + L"\"", path}) {
     SCOPED_TRACE(std::string(commandLine.begin(), commandLine.end()));
     Altimeter().flight = FlightData();
@@ -114,18 +99,14 @@ TEST_F(MainWindow, StartsOnAFileQuotedOrNotAndShowsSetZero) {
 }
 
 TEST_F(MainWindow, ADamagedFileShowsMessage109AndEnds) {
-  const std::wstring path = TempPath(L"ulk-damaged.ulk");
-  {
-    std::ofstream out(path.c_str(), std::ios::binary);
-    out << "not a data set file at all";
-  }
+  const std::wstring path = dir.WidePath("ulk-damaged.ulk");
+  WriteFileBytes(path, "not a data set file at all");
   CProgram program(GetModuleHandleW(nullptr));
   EXPECT_FALSE(program.Start(L"\"" + path + L"\""));
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_LOAD_FAILED));
   EXPECT_EQ(asked[0].text, L"Could not load file. Make sure the file is valid and not locked.");
   EXPECT_EQ(asked[0].style, static_cast<UINT>(MB_ICONERROR));
-  DeleteFileW(path.c_str());
 }
 
 TEST_F(MainWindow, NoToAreYouSureKeepsTheProgramAndExitAsksToo) {
@@ -149,23 +130,21 @@ TEST_F(MainWindow, ExportsNeedADataSetAndWriteTheChosenFile) {
   CProgram program(GetModuleHandleW(nullptr));
   ASSERT_TRUE(program.Start(L""));
   HWND window = MainWindowHandle();
-  chosen = TempPath(L"ulk-export.csv");
+  chosen = dir.WidePath("ulk-export.csv");
   SendMessageW(window, WM_COMMAND, ID_FILE_EXPORT_CSV, 0);
   SendMessageW(window, WM_COMMAND, ID_FILE_EXPORT_XML, 0);
   EXPECT_TRUE(requests.empty());  // no data set: nothing at all
   EXPECT_TRUE(asked.empty());
 
-  ASSERT_TRUE(LoadAndShowDataSet(FixturePath("small-flight.ulk")));
-  DeleteFileW(chosen.c_str());
+  ASSERT_TRUE(LoadAndShowDataSet(Fixture("small-flight.ulk")));
   SendMessageW(window, WM_COMMAND, ID_FILE_EXPORT_CSV, 0);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0], L"Export to CSV");
   EXPECT_EQ(requestFlags[0], static_cast<DWORD>(OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY));
-  EXPECT_EQ(ReadAll(chosen), ReadAll(FixturePath("small-flight.csv")));
-  DeleteFileW(chosen.c_str());
+  EXPECT_EQ(ReadFileBytes(chosen), ReadFileBytes(Fixture("small-flight.csv")));
 
   // A target that cannot be written: message 104.
-  chosen = TempPath(L"no-such-directory\\ulk-export.xml");
+  chosen = dir.WidePath("no-such-directory\\ulk-export.xml");
   SendMessageW(window, WM_COMMAND, ID_FILE_EXPORT_XML, 0);
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1], L"Export to XML");
@@ -183,7 +162,7 @@ TEST_F(MainWindow, OpenLoadsTheChosenFileOrSaysItCannot) {
   CProgram program(GetModuleHandleW(nullptr));
   ASSERT_TRUE(program.Start(L""));
   HWND window = MainWindowHandle();
-  chosen = FixturePath("small-flight.ulk");
+  chosen = Fixture("small-flight.ulk");
   SendMessageW(window, WM_COMMAND, ID_FILE_OPEN, 0);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0], L"Load data set");
@@ -192,7 +171,7 @@ TEST_F(MainWindow, OpenLoadsTheChosenFileOrSaysItCannot) {
   EXPECT_EQ(Altimeter().flight.selectedSet, 0);
   EXPECT_FALSE(Altimeter().flight.altitudeMsl.empty());
 
-  chosen = TempPath(L"ulk-missing.ulk");
+  chosen = dir.WidePath("ulk-missing.ulk");
   SendMessageW(window, WM_COMMAND, ID_FILE_OPEN, 0);
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_LOAD_FAILED));
@@ -201,7 +180,7 @@ TEST_F(MainWindow, OpenLoadsTheChosenFileOrSaysItCannot) {
 TEST_F(MainWindow, ADownloadLeavingNoSetSelectedShowsSetZero) {
   CProgram program(GetModuleHandleW(nullptr));
   ASSERT_TRUE(program.Start(L""));
-  ASSERT_TRUE(Altimeter().LoadDataSet(FixturePath("small-flight.ulk")));
+  ASSERT_TRUE(Altimeter().LoadDataSet(Fixture("small-flight.ulk")));
   TraceCapture trace;
   ShowDownloadedSet(-1);
   EXPECT_TRUE(trace.Has("Selected Set: -1"));

@@ -279,7 +279,7 @@ TEST_F(UpdateWindow, EachFailureIsToldWithItsLinesAndTheDialogStaysUsable) {
   const FailureCase cases[] = {
       {"format 1.01", "",
        [](UpdateWindow& t) {
-         WriteBytes(t.dir.Path("old.dat"), FirmwareHeader(0x0101));
+         WriteFileBytes(t.dir.Path("old.dat"), FirmwareHeader(0x0101));
          return t.dir.WidePath("old.dat");
        },
        L"Incorrect file version.\r\nFile version: 1.01\r\nExpected version: 1.00\r\n"},
