@@ -10,29 +10,11 @@
 #include "resources/resource.h"
 #include "settings/AboutWindow.h"
 #include "tests/TestSupport.h"
+#include "tests/win32/DialogDriver.h"
 
 namespace {
 
-constexpr UINT kInspect = WM_APP + 1;
-
-// The About dialog with a look inside once it is up, then a way out.
-class CInspectedAbout : public CAboutWindow {
- public:
-  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
-    if (message == kInspect) {
-      wchar_t text[2048] = {};
-      GetDlgItemTextW(window, IDC_STATUS_BOX, text, 2048);
-      shown = text;
-      if (leave) leave(window);
-      return TRUE;
-    }
-    INT_PTR result = CAboutWindow::HandleMessage(window, message, wParam, lParam);
-    if (message == WM_INITDIALOG) PostMessageW(window, kInspect, 0, 0);
-    return result;
-  }
-  std::wstring shown;
-  std::function<void(HWND)> leave;
-};
+using CDrivenAbout = DialogDriver<CAboutWindow>;
 
 class AboutWindow : public ::testing::Test {
  protected:
@@ -46,10 +28,14 @@ class AboutWindow : public ::testing::Test {
 };
 
 TEST_F(AboutWindow, ShowsItsTextLineByLine) {
-  CInspectedAbout about;
-  about.leave = [](HWND w) { PostMessageW(w, WM_CLOSE, 0, 0); };
-  EXPECT_EQ(RunDialog(about, nullptr), 0);
-  std::wistringstream in(about.shown);
+  CDrivenAbout about;
+  std::wstring shown;
+  about.script = [&shown](CDrivenAbout& d) {
+    shown = d.Box();
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  about.Run();
+  std::wistringstream in(shown);
   std::vector<std::wstring> lines;
   for (std::wstring line; std::getline(in, line, L'\n');) {
     ASSERT_FALSE(line.empty());
@@ -78,9 +64,9 @@ TEST_F(AboutWindow, EscapeCloseAndTheCloseBoxEachEndIt) {
   for (const auto& way : ways) {
     TraceCapture trace;
     {
-      CInspectedAbout about;
-      about.leave = way;
-      EXPECT_EQ(RunDialog(about, nullptr), 0);
+      CDrivenAbout about;
+      about.script = [&way](CDrivenAbout& d) { way(d.hwnd); };
+      about.Run();
     }
     EXPECT_EQ(trace.Lines(), std::vector<std::string>{"DESTRUCT"});
   }

@@ -18,38 +18,16 @@
 #include "resources/resource.h"
 #include "simulator/SimHost.h"
 #include "tests/TestSupport.h"
+#include "tests/win32/DialogDriver.h"
 
 namespace {
 
-constexpr UINT kRunScript = WM_APP + 7;
 constexpr uint32_t kStripRed = 0xFF0000, kBlueA = 0x4020FF, kBlueB = 0x4060DF, kBlack = 0x000000;
 constexpr uint32_t kGrey = 0x808080, kLightBlue = 0xB4B4FF, kPlotRed = 0xFF0000, kPlotBlue = 0x0000FF;
 
-void Pump() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-}
-
-// The download dialog with a script that runs once it is up, and a look at
-// each progress report on the worker.
-class CTestCapture : public CCaptureWindow {
+// The download dialog, driven, with a look at each progress report on the worker.
+class CTestCapture : public DialogDriver<CCaptureWindow, CTestCapture> {
  public:
-  using CCaptureWindow::CCaptureWindow;
-
-  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
-    if (message == kRunScript) {
-      if (script) script(*this);
-      scriptRan = true;
-      return TRUE;
-    }
-    if (message == WM_DESTROY) boxAtEnd = BoxText();
-    const INT_PTR result = CCaptureWindow::HandleMessage(window, message, wParam, lParam);
-    if (message == WM_INITDIALOG) PostMessageW(window, kRunScript, 0, 0);
-    return result;
-  }
   void ShowPacket(int packetIndex) override {
     CCaptureWindow::ShowPacket(packetIndex);
     if (onProgress) onProgress(*this, packetIndex, false, false);
@@ -59,25 +37,7 @@ class CTestCapture : public CCaptureWindow {
     if (onProgress) onProgress(*this, packetIndex, true, false);
   }
 
-  std::wstring BoxText() const {
-    HWND box = GetDlgItem(hwnd, IDC_STATUS_BOX);
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
-    return text;
-  }
-  bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(hwnd, id)) != FALSE; }
   bool Layered() const { return (GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_LAYERED) != 0; }
-  void Click(int id) { SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
-  void Check(int id) { CheckDlgButton(hwnd, id, BST_CHECKED); }
-  // Until the worker has ended and its last messages are handled.
-  void WaitForWorker() {
-    while (WorkerRunning()) {
-      HANDLE worker = WorkerHandle();
-      MsgWaitForMultipleObjects(1, &worker, FALSE, 50, QS_ALLINPUT);
-      Pump();
-    }
-    Pump();
-  }
   HWND Strip() const { return GetDlgItem(hwnd, IDC_DL_STRIP); }
   int StripWidth() const {
     RECT client;
@@ -109,10 +69,7 @@ class CTestCapture : public CCaptureWindow {
     return row;
   }
 
-  std::function<void(CTestCapture&)> script;
   std::function<void(CTestCapture&, int, bool, bool)> onProgress;
-  bool scriptRan = false;
-  std::wstring boxAtEnd;
 };
 
 // The colours along a row, each run of equal pixels once.
@@ -195,11 +152,6 @@ class CaptureWindow : public ::testing::Test {
     ASSERT_EQ(a.ReadFlightMemory(nullptr), Ok);
     a.Close();
   }
-  // Runs the dialog modally; it must open, run its script and end normally.
-  void Run(CTestCapture& dialog, HWND owner = nullptr) {
-    EXPECT_EQ(RunDialog(dialog, owner), 0);
-    EXPECT_TRUE(dialog.scriptRan) << "the dialog never opened";
-  }
   // The packets of the image as the device holds them.
   void ExpectPacketsAsOnTheDevice(size_t count) {
     CAltimeter& a = Altimeter();
@@ -250,10 +202,10 @@ TEST_F(CaptureWindow, AfterALoadedFileTheSetIsRedAtTheLeftAndSaveAllAsksOnceWith
       for (int id : {IDC_DL_READ_DATA, IDC_DL_CLEAR_DEVICE, IDC_DL_LIVE_UPDATE, IDC_CLOSE, IDC_DL_SAVE_SELECTED,
                      IDC_DL_SAVE_COMMENT, IDC_DL_COMMENT, IDC_DL_SAVE_ALL, IDC_DL_GENERATE_CSV})
         EXPECT_TRUE(d.Enabled(id)) << id;
-      d.Click(IDC_DL_SAVE_ALL);
-      d.Click(IDC_CLOSE);
+      d.Press(IDC_DL_SAVE_ALL);
+      d.Press(IDC_CLOSE);
     };
-    Run(dialog);
+    dialog.Run();
   }
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].title, L"Save data set 1");
@@ -292,11 +244,11 @@ TEST_F(CaptureWindow, DownloadsEveryPacketWithItsLinesThenTheStripPicksASet) {
     for (int id : {IDC_CLOSE, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_COMMENT, IDC_DL_SAVE_ALL})
       EXPECT_FALSE(d.Enabled(id)) << id;
     EXPECT_EQ(Runs(d.StripRow()), std::vector<uint32_t>{kBlack});
-    const std::wstring before = d.BoxText();
+    const std::wstring before = d.Box();
 
-    d.Click(IDC_DL_READ_DATA);
-    d.WaitForWorker();
-    box = d.BoxText().substr(before.size());
+    d.Press(IDC_DL_READ_DATA);
+    d.WaitForIdle();
+    box = d.Box().substr(before.size());
     ExpectPacketsAsOnTheDevice(recorded);
 
     // Idle with data, no set selected yet: three sets in the two blues.
@@ -319,10 +271,10 @@ TEST_F(CaptureWindow, DownloadsEveryPacketWithItsLinesThenTheStripPicksASet) {
     for (int id : {IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_COMMENT}) EXPECT_TRUE(d.Enabled(id)) << id;
 
     SetDlgItemTextA(d.hwnd, IDC_DL_COMMENT, "Second flight, windy");
-    d.Click(IDC_DL_SAVE_COMMENT);
-    d.Click(IDC_CLOSE);
+    d.Press(IDC_DL_SAVE_COMMENT);
+    d.Press(IDC_CLOSE);
   };
-  Run(dialog);
+  dialog.Run();
   EXPECT_EQ(dialog.selectedSet, 1);
   ASSERT_EQ(Altimeter().comments.size(), 3u);
   EXPECT_EQ(Altimeter().comments[1], "Second flight, windy");
@@ -350,7 +302,7 @@ TEST_F(CaptureWindow, SavesWithTheCsvBesideAndStopsAtACancelOrAFailure) {
   dialog.script = [&](CTestCapture& d) {
     // Save All with the second of three dialogs cancelled: set 1's file only, no message.
     answers = {set1, L"", set2};
-    d.Click(IDC_DL_SAVE_ALL);
+    d.Press(IDC_DL_SAVE_ALL);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].title, L"Save data set 1");
     EXPECT_EQ(requests[1].title, L"Save data set 2");
@@ -364,7 +316,7 @@ TEST_F(CaptureWindow, SavesWithTheCsvBesideAndStopsAtACancelOrAFailure) {
     d.Check(IDC_DL_GENERATE_CSV);
     for (const std::wstring& name : {upper, lower}) {
       answers = {name};
-      d.Click(IDC_DL_SAVE_SELECTED);
+      d.Press(IDC_DL_SAVE_SELECTED);
       ASSERT_FALSE(asked.empty());
       EXPECT_EQ(asked.back().id, static_cast<UINT>(IDS_SETS_SAVED));
     }
@@ -378,7 +330,7 @@ TEST_F(CaptureWindow, SavesWithTheCsvBesideAndStopsAtACancelOrAFailure) {
     // A data set file that cannot be created: message 104, nothing written.
     asked.clear();
     answers = {File("no-such-folder\\x.ulk")};
-    d.Click(IDC_DL_SAVE_SELECTED);
+    d.Press(IDC_DL_SAVE_SELECTED);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_SAVE_FAILED));
     EXPECT_EQ(asked[0].style, static_cast<UINT>(MB_ICONERROR));
@@ -386,14 +338,14 @@ TEST_F(CaptureWindow, SavesWithTheCsvBesideAndStopsAtACancelOrAFailure) {
     asked.clear();
     requests.clear();
     answers = {blocked, set2, File("never.ulk")};
-    d.Click(IDC_DL_SAVE_ALL);
+    d.Press(IDC_DL_SAVE_ALL);
     EXPECT_EQ(requests.size(), 1u);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_CSV_SAVE_FAILED));
     EXPECT_EQ(ReadFileBytes(blocked), ReadFileBytes(set1));
-    d.Click(IDC_CLOSE);
+    d.Press(IDC_CLOSE);
   };
-  Run(dialog);
+  dialog.Run();
   RemoveDirectoryW(blockedCsv.c_str());
 }
 
@@ -411,9 +363,9 @@ TEST_F(CaptureWindow, ClosingDuringADownloadCancelsItAndTheMainWindowThenDrawsNo
     };
     dialog.script = [](CTestCapture& d) {
       d.Check(IDC_DL_LIVE_UPDATE);
-      d.Click(IDC_DL_READ_DATA);
+      d.Press(IDC_DL_READ_DATA);
     };
-    Run(dialog, MainWindowHandle());
+    dialog.Run(MainWindowHandle());
     EXPECT_EQ(dialog.boxAtEnd.substr(dialog.boxAtEnd.size() - 22), L"Failed to read data.\r\n");
     selected = dialog.selectedSet;
   }
@@ -434,16 +386,16 @@ TEST_F(CaptureWindow, AnErasedDeviceReadsNoPacketAndNoSetCanBeSelected) {
   Altimeter().livePreview.AddSample(13200);
   CTestCapture dialog;
   dialog.script = [](CTestCapture& d) {
-    d.Click(IDC_DL_READ_DATA);
-    d.WaitForWorker();
-    EXPECT_NE(d.BoxText().find(L"Data read successfully.\r\nPackets Read: 0\r\n"), std::wstring::npos);
+    d.Press(IDC_DL_READ_DATA);
+    d.WaitForIdle();
+    EXPECT_NE(d.Box().find(L"Data read successfully.\r\nPackets Read: 0\r\n"), std::wstring::npos);
     d.ClickStrip(0);
     EXPECT_EQ(d.selectedSet, -1);
     for (int id : {IDC_CLOSE, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL}) EXPECT_FALSE(d.Enabled(id));
     EXPECT_TRUE(d.Enabled(IDC_DL_READ_DATA));
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
-  Run(dialog);
+  dialog.Run();
   EXPECT_TRUE(Altimeter().livePreview.altitude.empty());
 }
 
@@ -456,23 +408,23 @@ TEST_F(CaptureWindow, ClearDeviceAsksFirstThenEmptiesTheStripButKeepsThePlottedS
   CTestCapture dialog;
   dialog.script = [&](CTestCapture& d) {
     answer = IDNO;
-    d.Click(IDC_DL_CLEAR_DEVICE);
+    d.Press(IDC_DL_CLEAR_DEVICE);
     EXPECT_FALSE(d.WorkerRunning());
     EXPECT_FALSE(Altimeter().packets.empty());
     answer = IDYES;
-    d.Click(IDC_DL_CLEAR_DEVICE);
+    d.Press(IDC_DL_CLEAR_DEVICE);
     // Clearing: these stay disabled until the worker ends.
     for (int id : {IDC_DL_READ_DATA, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL})
       EXPECT_FALSE(d.Enabled(id)) << id;
-    d.WaitForWorker();
-    EXPECT_NE(d.BoxText().find(L"Clearing data... please wait a few seconds.\r\nData cleared successfully.\r\n"),
+    d.WaitForIdle();
+    EXPECT_NE(d.Box().find(L"Clearing data... please wait a few seconds.\r\nData cleared successfully.\r\n"),
               std::wstring::npos);
     EXPECT_EQ(Runs(d.StripRow()), std::vector<uint32_t>{kBlack});
     EXPECT_TRUE(d.Enabled(IDC_DL_READ_DATA));
     EXPECT_FALSE(d.Enabled(IDC_DL_SAVE_ALL));
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
-  Run(dialog);
+  dialog.Run();
   ASSERT_EQ(asked.size(), 2u);
   EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_ARE_YOU_SURE));
   EXPECT_EQ(asked[0].style, static_cast<UINT>(MB_YESNO | MB_ICONWARNING));
@@ -495,15 +447,15 @@ TEST_F(CaptureWindow, AFailedDownloadKeepsThePacketsCompletedSoFar) {
       if (fault == TimeOut) device.faults.noReplyAt = at;
       if (fault == Removal) device.faults.removeAt = at;
       if (fault == PrematureEnd) device.faults.prematureCompletionAt = at;
-      d.Click(IDC_DL_READ_DATA);
-      d.WaitForWorker();
-      EXPECT_NE(d.BoxText().find(L"Failed to read data.\r\n"), std::wstring::npos);
+      d.Press(IDC_DL_READ_DATA);
+      d.WaitForIdle();
+      EXPECT_NE(d.Box().find(L"Failed to read data.\r\n"), std::wstring::npos);
       if (fault != Removal) {
         EXPECT_TRUE(d.Enabled(IDC_DL_READ_DATA));
       }
       PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
     };
-    Run(dialog);
+    dialog.Run();
     const size_t kept = Altimeter().packets.size();
     EXPECT_GE(kept, 3u);
     EXPECT_LE(kept, 6u);
@@ -527,10 +479,10 @@ TEST_F(CaptureWindow, NoSecondWorkerOrReconnectStartsDuringADownload) {
     Sleep(300);  // the dialog thread handles them meanwhile
   };
   dialog.script = [&](CTestCapture& d) {
-    const std::wstring before = d.BoxText();
-    d.Click(IDC_DL_READ_DATA);
-    d.WaitForWorker();
-    const std::wstring box = d.BoxText().substr(before.size());
+    const std::wstring before = d.Box();
+    d.Press(IDC_DL_READ_DATA);
+    d.WaitForIdle();
+    const std::wstring box = d.Box().substr(before.size());
     size_t attempts = 0;
     for (size_t at = box.find(L"Attempting to connect"); at != std::wstring::npos;
          at = box.find(L"Attempting to connect", at + 1))
@@ -539,7 +491,7 @@ TEST_F(CaptureWindow, NoSecondWorkerOrReconnectStartsDuringADownload) {
     EXPECT_NE(box.find(L"Packets Read: " + std::to_wstring(recorded)), std::wstring::npos);
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
-  Run(dialog);
+  dialog.Run();
   ExpectPacketsAsOnTheDevice(recorded);
   EXPECT_EQ(dialog.selectedSet, -1);  // the click was ignored
   EXPECT_TRUE(asked.empty());         // no "Are you sure?" for a Clear Device
@@ -584,14 +536,14 @@ TEST_F(CaptureWindow, LiveUpdateDrawsTheFlightBehindATranslucentDialogAndTheSetR
     dialog.script = [&](CTestCapture& d) {
       d.Check(IDC_DL_LIVE_UPDATE);
       writesBefore = BackBufferWrites();
-      d.Click(IDC_DL_READ_DATA);
-      d.WaitForWorker();
+      d.Press(IDC_DL_READ_DATA);
+      d.WaitForIdle();
       writesAfter = BackBufferWrites();
       EXPECT_FALSE(d.Layered());
       d.ClickStrip(d.XOf(Altimeter().FirstPacketOfSet(2) + 3));
-      d.Click(IDC_CLOSE);
+      d.Press(IDC_CLOSE);
     };
-    Run(dialog, MainWindowHandle());
+    dialog.Run(MainWindowHandle());
     selected = dialog.selectedSet;
   }
   ExpectPacketsAsOnTheDevice(recorded);
@@ -622,18 +574,8 @@ TEST_F(CaptureWindow, TheMenuCommandOpensTheDialogAndShowsItsSetAfter) {
   CProgram program(GetModuleHandleW(nullptr));
   ASSERT_TRUE(program.Start(L""));
   TraceCapture trace;
-  static bool seen;
-  seen = false;
-  // The dialog runs modally inside the command: a thread timer finds and closes it.
-  UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
-    HWND dialog = FindWindowW(L"DialogClass", L"Download Data");
-    if (!dialog || seen) return;
-    seen = true;
-    PostMessageW(dialog, WM_CLOSE, 0, 0);
-  });
-  SendMessageW(MainWindowHandle(), WM_COMMAND, ID_TOOLS_DOWNLOAD_DATA, 0);
-  KillTimer(nullptr, timer);
-  EXPECT_TRUE(seen);
+  // Closed as soon as it shows.
+  RunMenuDialog(ID_TOOLS_DOWNLOAD_DATA, L"Download Data", [](HWND) { return true; });
   EXPECT_TRUE(trace.Has("Selected Set: -1"));
   EXPECT_TRUE(trace.Has("DESTRUCT"));
   EXPECT_EQ(Altimeter().flight.selectedSet, 0);

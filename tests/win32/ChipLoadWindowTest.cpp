@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -18,11 +17,9 @@
 #include "settings/ChipLoadWindow.h"
 #include "simulator/SimHost.h"
 #include "tests/TestSupport.h"
+#include "tests/win32/DialogDriver.h"
 
 namespace {
-
-constexpr UINT_PTR kStepTimer = 0x5EC;
-constexpr DWORD kStepTimeoutMs = 30000;
 
 const wchar_t kOpeningLines[] =
     L"Warning!\r\n"
@@ -89,79 +86,31 @@ struct MessageLog {
   }
 };
 
-// The dialog, driven by steps run on a timer whenever no worker runs. A step
-// answers false to be run again at the next tick (a wait).
-class CDrivenChipLoad : public CChipLoadWindow {
+// The dialog, driven: each step runs once no worker runs.
+class CDrivenChipLoad : public DialogDriver<CChipLoadWindow, CDrivenChipLoad> {
  public:
-  using Step = std::function<bool(CDrivenChipLoad&)>;
-  explicit CDrivenChipLoad(CAltimeter& device) : CChipLoadWindow(device) {}
+  explicit CDrivenChipLoad(CAltimeter& device) : DialogDriver(device) {}
   using CChipLoadWindow::ShowSettings;
   void ShowSettings() { ShowSettings(Device().settings); }
   CAltimeter& Alt() { return Device(); }
 
   INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
-    if (message == WM_TIMER && wParam == kStepTimer) {
-      Tick();
-      return TRUE;
-    }
-    if (message == WM_DESTROY) boxAtEnd = Text(IDC_STATUS_BOX);
-    const INT_PTR result = CChipLoadWindow::HandleMessage(window, message, wParam, lParam);
-    if (message == WM_INITDIALOG) {
-      for (int id : kActions) actionsAtOpen.push_back(Enabled(id));
-      stepStarted = GetTickCount();
-      SetTimer(window, kStepTimer, 10, nullptr);
-    }
+    const INT_PTR result = DialogDriver::HandleMessage(window, message, wParam, lParam);
+    if (message == WM_INITDIALOG) actionsAtOpen = Actions();
     return result;
   }
 
-  void Tick() {
-    if (WorkerRunning()) return;
-    if (next < steps.size()) {
-      if (GetTickCount() - stepStarted > kStepTimeoutMs) {
-        ADD_FAILURE() << "step " << next << " never finished; status:\n"
-                      << std::string(Status().begin(), Status().end());
-        next = steps.size();
-      } else if (steps[next](*this)) {
-        ++next;
-        stepStarted = GetTickCount();
-      }
-      return;
-    }
-    KillTimer(hwnd, kStepTimer);
-    PostMessageW(hwnd, WM_CLOSE, 0, 0);
-  }
-
-  std::wstring Text(int id) const {
-    HWND control = GetDlgItem(hwnd, id);
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-    return text;
-  }
-  void Type(int id, const wchar_t* text) { SetDlgItemTextW(hwnd, id, text); }
-  bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(hwnd, id)) != FALSE; }
-  bool Checked(int id) const { return IsDlgButtonChecked(hwnd, id) == BST_CHECKED; }
-  // As the user clicks: only what is enabled.
-  void Click(int id) {
-    ASSERT_TRUE(Enabled(id)) << "control " << id << " is disabled";
-    SendDlgItemMessageW(hwnd, id, BM_CLICK, 0, 0);
-  }
   std::vector<bool> Actions() const {
     std::vector<bool> states;
     for (int id : kActions) states.push_back(Enabled(id));
     return states;
   }
   std::wstring Status() const { return statusText.Text(); }
-  HANDLE Icon() const {
-    return reinterpret_cast<HANDLE>(SendDlgItemMessageW(hwnd, IDC_PC_STATUS_ICON, STM_GETIMAGE, IMAGE_ICON, 0));
-  }
+  HANDLE Icon() const { return DialogDriver::Icon(IDC_PC_STATUS_ICON); }
   // The status lines appended since mark.
   std::wstring Since(size_t mark) const { return Status().substr(mark); }
 
-  std::vector<Step> steps;
-  size_t next = 0;
-  DWORD stepStarted = 0;
   std::vector<bool> actionsAtOpen;
-  std::wstring boxAtEnd;
 };
 
 // What the form shows, field by field.
@@ -243,8 +192,7 @@ class ChipLoadWindow : public ::testing::Test {
   // Answers the trace lines of the run.
   std::vector<std::string> Run(CDrivenChipLoad& dialog) {
     TraceCapture trace;
-    EXPECT_EQ(RunDialog(dialog, nullptr), 0);
-    EXPECT_EQ(dialog.next, dialog.steps.size()) << "not every step ran";
+    dialog.Run();
     return trace.Lines();
   }
 

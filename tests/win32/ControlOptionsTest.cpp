@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,82 +16,21 @@
 #include "simulator/SimHost.h"
 #include "tests/TestSupport.h"
 #include "tests/simulator/TestFlight.h"
+#include "tests/win32/DialogDriver.h"
 
 namespace {
-
-constexpr UINT kStep = WM_APP + 1;
-constexpr UINT_PTR kStepTimer = 1;
-constexpr DWORD kGiveUpMs = 60000;
 
 const int kActionButtons[] = {IDC_CO_EMULATE_LAUNCH, IDC_CO_READ_PRESSURE, IDC_CO_READ_VOLTAGE, IDC_CO_FIRE_LINES};
 
 const wchar_t kConnected[] = L"Device Connected.\r\nCurrent device firmware version: 4.05\r\n";
 const wchar_t kNotFound[] = L"Altimeter not found. Make sure it is properly connected to the PC.\r\n";
 
-// The dialog driven from inside its own modal loop: each step runs on the
-// dialog thread when a timer finds it ready, and answers true to let the next
-// one run. After the last step the dialog is closed.
-class CDrivenControlOptions : public CControlOptionsWindow {
+// The dialog, driven: each step runs once no worker runs, unless made with During.
+class CDrivenControlOptions : public DialogDriver<CControlOptionsWindow, CDrivenControlOptions> {
  public:
-  using Step = std::function<bool(CDrivenControlOptions&)>;
-  using CControlOptionsWindow::CControlOptionsWindow;
-
-  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
-    if (message == kStep || (message == WM_TIMER && wParam == kStepTimer)) {
-      RunSteps();
-      return TRUE;
-    }
-    if (message == WM_DESTROY) boxAtEnd = Box();
-    const INT_PTR result = CControlOptionsWindow::HandleMessage(window, message, wParam, lParam);
-    if (message == WM_INITDIALOG) {
-      started = GetTickCount();
-      SetTimer(window, kStepTimer, 20, nullptr);
-      PostMessageW(window, kStep, 0, 0);
-    }
-    return result;
-  }
-
-  void RunSteps() {
-    if (next == steps.size()) return;
-    if (GetTickCount() - started > kGiveUpMs) {
-      ADD_FAILURE() << "step " << next << " never became ready";
-      next = steps.size();
-    } else if (steps[next](*this)) {
-      ++next;
-    }
-    if (next == steps.size()) {
-      KillTimer(hwnd, kStepTimer);
-      if (!Closing()) PostMessageW(hwnd, WM_CLOSE, 0, 0);
-    }
-  }
-
-  // No worker runs and its last posted messages have been handled (a timer
-  // only fires on an empty queue; the thread is signalled after its last post).
-  bool Idle() const { return !WorkerHandle() || WaitForSingleObject(WorkerHandle(), 0) != WAIT_TIMEOUT; }
+  using DialogDriver::DialogDriver;
   std::wstring StatusLines() const { return statusText.Text(); }
-  void Press(int id) { SendMessageW(hwnd, WM_COMMAND, static_cast<WPARAM>(id), 0); }
-  bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(hwnd, id)) != FALSE; }
-  std::wstring Box() const {
-    HWND box = GetDlgItem(hwnd, IDC_STATUS_BOX);
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
-    return text;
-  }
-
-  std::vector<Step> steps;
-  size_t next = 0;
-  DWORD started = 0;
-  std::wstring boxAtEnd;
 };
-
-// A step that waits for the last worker to end, then does its work.
-CDrivenControlOptions::Step WhenIdle(std::function<void(CDrivenControlOptions&)> work) {
-  return [work](CDrivenControlOptions& d) {
-    if (!d.Idle()) return false;
-    work(d);
-    return true;
-  };
-}
 
 // A flight computer on the bench with fixed readings; the commands with the
 // codes in failing answer wrongly.
@@ -176,11 +114,6 @@ class ControlOptions : public ::testing::Test {
     return host;
   }
 
-  void Run(CDrivenControlOptions& dialog) {
-    EXPECT_EQ(RunDialog(dialog, nullptr), 0);
-    EXPECT_EQ(dialog.next, dialog.steps.size()) << "the dialog ended before its steps";
-  }
-
   std::vector<std::pair<UINT, UINT>> messages;  // (string id, style) of each message box
 
  private:
@@ -245,13 +178,13 @@ TEST_F(ControlOptions, EachTaskShowsItsReadingOrItsFailure) {
 
     CDrivenControlOptions dialog(altimeter);
     for (int button : c.buttons) {
-      dialog.steps.push_back(WhenIdle([button](CDrivenControlOptions& d) {
+      dialog.steps.push_back([button](CDrivenControlOptions& d) {
         ExpectButtons(d, false, true);  // no data set decoded: no emulation
         d.Press(button);
-      }));
+      });
     }
-    dialog.steps.push_back(WhenIdle([](CDrivenControlOptions& d) { ExpectButtons(d, false, true); }));
-    Run(dialog);
+    dialog.steps.push_back([](CDrivenControlOptions& d) { ExpectButtons(d, false, true); });
+    dialog.Run();
     EXPECT_EQ(dialog.boxAtEnd, std::wstring(kConnected) + c.lines);
     EXPECT_EQ(std::memcmp(before, &record, sizeof before), 0) << "the settings record changed";
     const bool fired = std::find(c.buttons.begin(), c.buttons.end(), IDC_CO_FIRE_LINES) != c.buttons.end();
@@ -265,10 +198,10 @@ TEST_F(ControlOptions, WithoutADeviceTheButtonsAreOffAndEachTaskSaysSo) {
   CAltimeter altimeter;
   altimeter.flight.altitudeMsl = MakeTestFlight().msl;
   CDrivenControlOptions dialog(altimeter);
-  dialog.steps.push_back(WhenIdle([](CDrivenControlOptions& d) { ExpectButtons(d, false, false); }));
+  dialog.steps.push_back([](CDrivenControlOptions& d) { ExpectButtons(d, false, false); });
   // Pressed anyway, as a second click might arrive.
-  for (int button : kActionButtons) dialog.steps.push_back(WhenIdle([button](CDrivenControlOptions& d) { d.Press(button); }));
-  Run(dialog);
+  for (int button : kActionButtons) dialog.steps.push_back([button](CDrivenControlOptions& d) { d.Press(button); });
+  dialog.Run();
   std::wstring expected = L"Device not found.\r\n";
   for (int i = 0; i < 4; ++i) expected += kNotFound;
   EXPECT_EQ(dialog.boxAtEnd, expected);
@@ -293,13 +226,13 @@ TEST_F(ControlOptions, AFullEmulationShowsTheDevicesEventsInOrder) {
   });
   CDrivenControlOptions dialog(altimeter);
   dialog.steps = {
-      WhenIdle([](CDrivenControlOptions& d) {
+      [](CDrivenControlOptions& d) {
         ExpectButtons(d, true, true);
         d.Press(IDC_CO_EMULATE_LAUNCH);
-      }),
-      WhenIdle([](CDrivenControlOptions& d) { ExpectButtons(d, true, true); }),
+      },
+      [](CDrivenControlOptions& d) { ExpectButtons(d, true, true); },
   };
-  Run(dialog);
+  dialog.Run();
   EXPECT_EQ(messages, (std::vector<std::pair<UINT, UINT>>{{IDS_CONNECT_BATTERY, MB_OK | MB_ICONINFORMATION}}));
   EXPECT_EQ(boxAtMessage, kConnected);
 
@@ -335,13 +268,13 @@ TEST_F(ControlOptions, ADeviceRemovedDuringAnEmulationEndsItWithFailed) {
   altimeter.flight.altitudeMsl = MakeTestFlight().msl;
   CDrivenControlOptions dialog(altimeter);
   dialog.steps = {
-      WhenIdle([](CDrivenControlOptions& d) { d.Press(IDC_CO_EMULATE_LAUNCH); }),
-      WhenIdle([](CDrivenControlOptions& d) {
+      [](CDrivenControlOptions& d) { d.Press(IDC_CO_EMULATE_LAUNCH); },
+      [](CDrivenControlOptions& d) {
         ExpectButtons(d, false, false);
         d.Press(IDC_CO_READ_VOLTAGE);
-      }),
+      },
   };
-  Run(dialog);
+  dialog.Run();
   std::vector<std::wstring> lines = Lines(dialog.boxAtEnd);
   ASSERT_EQ(lines.size(), 9u) << dialog.boxAtEnd;
   const std::vector<std::wstring> head = {L"Device Connected.", L"Current device firmware version: 4.05",
@@ -378,20 +311,20 @@ TEST_F(ControlOptions, ClosingDuringAnEmulationEndsItWithTheDeviceReset) {
           d.HandleMessage(d.hwnd, WM_DEVICECHANGE, kDeviceRemoveComplete, reinterpret_cast<LPARAM>(record.data()));
     };
     CDrivenControlOptions dialog(altimeter);
-    dialog.steps.push_back(WhenIdle([&](CDrivenControlOptions& d) {
+    dialog.steps.push_back([&](CDrivenControlOptions& d) {
       d.Press(IDC_CO_EMULATE_LAUNCH);
       if (atOnce) closeAndRemove(d);
-    }));
+    });
     if (!atOnce) {
-      dialog.steps.push_back([&](CDrivenControlOptions& d) {
+      dialog.steps.push_back(CDrivenControlOptions::During([&](CDrivenControlOptions& d) {
         // A second into the flight's ground phase, with the worker busy.
         if (d.Box().find(L"Launch Time (s): 1\r\n") == std::wstring::npos) return false;
         ExpectButtons(d, false, false);
         closeAndRemove(d);
         return true;
-      });
+      }));
     }
-    Run(dialog);
+    dialog.Run();
     EXPECT_EQ(removalAnswer, 1);
     EXPECT_TRUE(trace.Has("User ended emulation."));
     const std::vector<std::string> traced = trace.Lines();

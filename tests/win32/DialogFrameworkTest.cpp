@@ -16,13 +16,13 @@
 #include "resources/resource.h"
 #include "device/TraceLog.h"
 #include "tests/TestSupport.h"
+#include "tests/win32/DialogDriver.h"
 
 namespace {
 
 constexpr int kGroupId = 1007;
 constexpr int kWorkId = 1006;
 constexpr int kIconId = IDC_STATUS_ICON;
-constexpr UINT kRunStep = WM_APP + 1;
 constexpr UINT kThrow = WM_APP + 2;
 
 // A DLGTEMPLATE in the shared form of the program's dialogs.
@@ -88,10 +88,10 @@ DialogTemplate StatusDialogTemplate() {
   return t;
 }
 
-// A dialog of the common shape; each test gives it a script to run once it is up.
-class CTestDialog : public CStatusDialog {
+// A dialog of the common shape, built from the template above and driven.
+class CTestDialog : public DialogDriver<CStatusDialog, CTestDialog> {
  public:
-  explicit CTestDialog(CAltimeter& device = Altimeter()) : CStatusDialog(0, device) {}
+  explicit CTestDialog(CAltimeter& device = Altimeter()) : DialogDriver(0, device) {}
   // The framework's own calls, for the tests' scripts.
   using CStatusDialog::ConnectAtOpen;
   using CStatusDialog::RegisterDeviceNotifications;
@@ -101,9 +101,8 @@ class CTestDialog : public CStatusDialog {
   ~CTestDialog() override { JoinWorker(); }
 
   INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
-    if (message == WM_CLOSE) boxAtClose.push_back(BoxText());
-    if (message == WM_DESTROY) boxAtEnd = BoxText();
-    return CStatusDialog::HandleMessage(window, message, wParam, lParam);
+    if (message == WM_CLOSE) boxAtClose.push_back(Box());
+    return DialogDriver::HandleMessage(window, message, wParam, lParam);
   }
   void OnInitDialog() override {
     MakeLayout();
@@ -111,7 +110,6 @@ class CTestDialog : public CStatusDialog {
     Anchor(kWorkId, {false, false, true, true});
     Anchor(IDC_CLOSE, {false, false, true, true});
     AnchorGroupBox(kGroupId, {true, true, true, true});
-    PostMessageW(hwnd, kRunStep, 0, 0);
   }
   void OnCommand(WPARAM command) override {
     if (LOWORD(command) == IDC_CLOSE) SendMessageW(hwnd, WM_CLOSE, 0, 0);
@@ -121,15 +119,8 @@ class CTestDialog : public CStatusDialog {
   bool OnOtherMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override {
     result = TRUE;
     switch (message) {
-      case kRunStep:
-        scriptRan = true;
-        if (script) script(*this);
-        return true;
       case kThrow:
         throw 1;
-      case WM_TIMER:
-        if (onTimer) onTimer(*this);
-        return true;
       case WM_DEVICECHANGE: {
         if (connects) return false;
         DeviceNotification notification;
@@ -142,12 +133,6 @@ class CTestDialog : public CStatusDialog {
     }
   }
 
-  std::wstring BoxText() const {
-    HWND box = GetDlgItem(hwnd, IDC_STATUS_BOX);
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
-    return text;
-  }
   RECT ControlRect(int id) const {
     RECT r{};
     HWND control = GetDlgItem(hwnd, id);
@@ -176,21 +161,24 @@ class CTestDialog : public CStatusDialog {
     CStatusDialog::RunConnectRoutine();
   }
 
-  std::function<void(CTestDialog&)> script;
-  std::function<void(CTestDialog&)> onTimer;
   std::function<void(CTestDialog&)> onConnect;
   std::function<void(CTestDialog&)> afterWork;  // the worker's last step
   std::vector<bool> looks;                      // RefreshConnectionLook's busy, on the dialog thread
   bool checkDevice = false;  // the worker looks for the device first
   bool defersWork = false;   // "Work" pressed during a worker runs after it
   bool connects = false;     // device changes run the connect routine
-  bool scriptRan = false;
   int ticks = 6;
   std::vector<bool> workerStarts;
   std::vector<DWORD> connectThreads;
   std::vector<std::wstring> boxAtClose;
-  std::wstring boxAtEnd;
   std::vector<std::pair<uint32_t, std::wstring>> changes;
+
+ protected:
+  INT_PTR Launch(HWND owner) override {
+    DialogTemplate t = StatusDialogTemplate();
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Get(), owner, DialogRouterProc,
+                                   reinterpret_cast<LPARAM>(this));
+  }
 };
 
 class DialogFramework : public ::testing::Test {
@@ -202,15 +190,6 @@ class DialogFramework : public ::testing::Test {
     Altimeter();  // made once, before any test watches the trace
   }
   void TearDown() override { Gdiplus::GdiplusShutdown(token_); }
-
-  // Runs the dialog modally; it must open, run its script and end normally.
-  void Run(CTestDialog& dialog) {
-    DialogTemplate t = StatusDialogTemplate();
-    const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Get(), nullptr, DialogRouterProc,
-                                                   reinterpret_cast<LPARAM>(&dialog));
-    EXPECT_EQ(result, 0);
-    EXPECT_TRUE(dialog.scriptRan) << "the dialog never opened";
-  }
 
   ULONG_PTR token_ = 0;
 };
@@ -226,7 +205,7 @@ TEST_F(DialogFramework, ClosingWithoutAWorkerEndsAtOnce) {
   {
     CTestDialog dialog;
     dialog.script = [](CTestDialog& d) { PostMessageW(d.hwnd, WM_CLOSE, 0, 0); };
-    Run(dialog);
+    dialog.Run();
     EXPECT_EQ(dialog.boxAtClose.size(), 1u);
   }
   std::vector<std::string> lines = trace.Lines();
@@ -243,7 +222,7 @@ TEST_F(DialogFramework, ClosingDuringAWorkerRepostsAndItsLinesStillShow) {
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
     SendMessageW(d.hwnd, WM_COMMAND, IDC_CLOSE, 0);
   };
-  Run(dialog);
+  dialog.Run();
   std::vector<std::string> lines = trace.Lines();
   EXPECT_GE(CountOf(lines, "reposting close message..."), 2u);
   EXPECT_EQ(CountOf(lines, "Thread has exited."), 1u);
@@ -294,7 +273,7 @@ TEST_F(DialogFramework, ResizingIsBoundedBelowAndMovesAnchoredControls) {
     EXPECT_EQ(frame2.bottom, frame.bottom + 60);
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
-  Run(dialog);
+  dialog.Run();
 }
 
 TEST_F(DialogFramework, ALongLogStaysScrolledToItsLastLine) {
@@ -322,7 +301,7 @@ TEST_F(DialogFramework, ALongLogStaysScrolledToItsLastLine) {
     EXPECT_LT(y, client.bottom);
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
-  Run(dialog);
+  dialog.Run();
   EXPECT_NE(dialog.boxAtEnd.find(L"Packet Read: 3000\r\n"), std::wstring::npos);
 }
 
@@ -332,10 +311,10 @@ TEST_F(DialogFramework, AWorkerWithoutADeviceSaysSoAndTheDialogStaysUsable) {
   dialog.checkDevice = true;
   dialog.script = [](CTestDialog& d) {
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
-    WaitForSingleObject(d.WorkerHandle(), 5000);
+    d.WaitForIdle(5000);
     SendMessageW(d.hwnd, WM_COMMAND, IDC_CLOSE, 0);
   };
-  Run(dialog);
+  dialog.Run();
   EXPECT_EQ(dialog.boxAtEnd, L"Altimeter not found. Make sure it is properly connected to the PC.\r\n");
 }
 
@@ -346,7 +325,7 @@ TEST_F(DialogFramework, AnExceptionInAHandlerCountsAsNotHandled) {
     EXPECT_TRUE(IsWindow(d.hwnd));
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
-  Run(dialog);
+  dialog.Run();
 }
 
 // Paints the owner-drawn frame into a bitmap prefilled with a marker colour.
@@ -396,7 +375,7 @@ TEST_F(DialogFramework, TheGroupBoxFrameLeavesTheControlsInsideUntouched) {
     DeleteDC(dc);
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
-  Run(dialog);
+  dialog.Run();
 }
 
 // Tells arrivals and removals from its own thread, as the simulator does.
@@ -429,7 +408,7 @@ TEST_F(DialogFramework, SimulatedDeviceChangesArriveAsWmDeviceChange) {
     bus.join();
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
-  Run(dialog);
+  dialog.Run();
   InstallHidHost(nullptr);
   ASSERT_EQ(dialog.changes.size(), 2u);
   EXPECT_EQ(dialog.changes[0].first, kDeviceArrival);
@@ -449,28 +428,21 @@ TEST_F(DialogFramework, ADeviceBackFromItsBootloaderReconnectsThroughTheWindow) 
     CAltimeter altimeter;
     CTestDialog dialog(altimeter);
     dialog.connects = true;
-    DWORD started = 0;
     HANDLE closedIcon = nullptr, connectedIcon = nullptr;
     dialog.script = [&](CTestDialog& d) {
       d.RegisterDeviceNotifications();
       d.ConnectAtOpen();
       d.ShowConnectionIcon(kIconId);
-      closedIcon = reinterpret_cast<HANDLE>(SendDlgItemMessageW(d.hwnd, kIconId, STM_GETIMAGE, IMAGE_ICON, 0));
-      started = GetTickCount();
-      SetTimer(d.hwnd, 1, 50, nullptr);
+      closedIcon = d.Icon(kIconId);
     };
-    dialog.onTimer = [&](CTestDialog& d) {
-      const bool connected = d.BoxText().find(L"Device Connected.\r\n") != std::wstring::npos;
-      if (connected) {
-        d.ShowConnectionIcon(kIconId);
-        connectedIcon = reinterpret_cast<HANDLE>(SendDlgItemMessageW(d.hwnd, kIconId, STM_GETIMAGE, IMAGE_ICON, 0));
-      }
-      if (connected || GetTickCount() - started > 10000) {
-        KillTimer(d.hwnd, 1);
-        PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
-      }
-    };
-    Run(dialog);
+    dialog.stepBoundMs = 10000;
+    dialog.steps = {[&](CTestDialog& d) {
+      if (d.Box().find(L"Device Connected.\r\n") == std::wstring::npos) return false;
+      d.ShowConnectionIcon(kIconId);
+      connectedIcon = d.Icon(kIconId);
+      return true;
+    }};
+    dialog.Run();
     EXPECT_EQ(dialog.boxAtEnd,
               L"Device found, but is in bootloader mode.\r\n"
               L"Device disconnected.\r\n"  // the bootloader's own removal
@@ -493,11 +465,11 @@ TEST_F(DialogFramework, ASecondWorkerIsRefusedWhileOneRuns) {
   dialog.script = [](CTestDialog& d) {
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
-    WaitForSingleObject(d.WorkerHandle(), 5000);
+    d.WaitForIdle(5000);
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);  // the first has ended: this one runs
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
-  Run(dialog);
+  dialog.Run();
   EXPECT_EQ(dialog.workerStarts, (std::vector<bool>{true, false, true}));
   EXPECT_EQ(dialog.boxAtEnd, L"tick 1\r\ntick 2\r\ntick 3\r\ntick 1\r\ntick 2\r\ntick 3\r\n");
 }
@@ -511,14 +483,10 @@ TEST_F(DialogFramework, APressOfAnEnabledButtonDuringAWorkerRunsWhenTheWorkerHas
     // The worker is ending: its button is enabled (this dialog's look never
     // disables it), and the press must not be lost.
     SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
-    d.onTimer = [](CTestDialog& t) {
-      if (t.workerStarts.size() < 2 || t.WorkerRunning()) return;
-      KillTimer(t.hwnd, 1);
-      PostMessageW(t.hwnd, WM_CLOSE, 0, 0);
-    };
-    SetTimer(d.hwnd, 1, 20, nullptr);
   };
-  Run(dialog);
+  // Closed once the second worker has run.
+  dialog.steps = {[](CTestDialog& d) { return d.workerStarts.size() >= 2; }};
+  dialog.Run();
   EXPECT_EQ(dialog.workerStarts, (std::vector<bool>{true, true}));
   EXPECT_EQ(dialog.boxAtEnd, L"tick 1\r\ntick 2\r\ntick 3\r\ntick 1\r\ntick 2\r\ntick 3\r\n");
 }
@@ -559,7 +527,7 @@ TEST_F(DialogFramework, AWorkerGetsItsOwnDialogAndEndsBeforeItsMembers) {
       EXPECT_TRUE(dialog.StartWorker(&CProgressFirstDialog::SlowTask));
       EndDialog(d.hwnd, 0);  // no close protocol: the destructor must wait
     };
-    Run(dialog);
+    dialog.Run();
   }
   EXPECT_EQ(facts.self, expected);
   EXPECT_TRUE(facts.doneBeforeMembers);
@@ -590,14 +558,9 @@ TEST_F(DialogFramework, ReconnectsRunOnTheDialogThreadAndNeverUnderAWorker) {
       SendMessageW(d.hwnd, WM_DEVICECHANGE, kDeviceArrival, reinterpret_cast<LPARAM>(record.data()));
       SendMessageW(d.hwnd, WM_DEVICECHANGE, kDeviceArrival, reinterpret_cast<LPARAM>(record.data()));
       EXPECT_EQ(d.connectThreads.size(), 1u);  // waits for the worker
-      SetTimer(d.hwnd, 1, 50, nullptr);
     };
-    dialog.onTimer = [](CTestDialog& d) {
-      if (d.WorkerRunning() || d.connectThreads.size() < 2) return;
-      KillTimer(d.hwnd, 1);
-      PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
-    };
-    Run(dialog);
+    dialog.steps = {[](CTestDialog& d) { return d.connectThreads.size() >= 2; }};
+    dialog.Run();
     EXPECT_EQ(dialog.workerStarts, (std::vector<bool>{false, true}));
     ASSERT_EQ(dialog.connectThreads.size(), 2u);  // the two arrivals: one connect
     EXPECT_EQ(dialog.connectThreads[0], dialogThread);
@@ -622,18 +585,10 @@ TEST_F(DialogFramework, TheLookIsNotLeftBusyByAChangeAtTheWorkersEnd) {
       std::vector<unsigned char> record = MakeDeviceBroadcast({kDevTypDeviceInterface, L"another device"});
       SendMessageW(d.hwnd, WM_DEVICECHANGE, kDeviceRemoveComplete, reinterpret_cast<LPARAM>(record.data()));
     };
-    DWORD started = 0;
-    dialog.script = [&started](CTestDialog& d) {
-      started = GetTickCount();
-      SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0);
-      SetTimer(d.hwnd, 1, 50, nullptr);
-    };
-    dialog.onTimer = [&started](CTestDialog& d) {
-      if ((d.WorkerRunning() || d.looks.size() < 2) && GetTickCount() - started < 5000) return;
-      KillTimer(d.hwnd, 1);
-      PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
-    };
-    Run(dialog);
+    dialog.script = [](CTestDialog& d) { SendMessageW(d.hwnd, WM_COMMAND, kWorkId, 0); };
+    dialog.stepBoundMs = 5000;
+    dialog.steps = {[](CTestDialog& d) { return d.looks.size() >= 2; }};
+    dialog.Run();
     ASSERT_EQ(dialog.looks.size(), 2u);
     EXPECT_TRUE(dialog.looks[0]);    // the change, while the worker still had the channel
     EXPECT_FALSE(dialog.looks[1]);   // after its end

@@ -12,6 +12,7 @@
 #include "device/Altimeter.h"
 #include "resources/resource.h"
 #include "tests/TestSupport.h"
+#include "tests/win32/WaitBound.h"
 
 namespace {
 
@@ -88,7 +89,11 @@ TEST_F(MainWindow, StartsOnAFileQuotedOrNotAndShowsSetZero) {
     // Closing, confirmed, ends the loop.
     answer = IDYES;
     PostMessageW(window, WM_CLOSE, 0, 0);
-    program.Run();
+    {
+      WaitBound bound([] { return std::string("the main window's message loop"); }, kRunBoundMs,
+                      [window] { DestroyWindow(window); }, window);
+      program.Run();
+    }
     EXPECT_FALSE(IsWindow(window));
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_ARE_YOU_SURE));

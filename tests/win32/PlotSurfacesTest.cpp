@@ -17,6 +17,7 @@
 #include "device/Altimeter.h"
 #include "plot/PlotSurfaces.h"
 #include "tests/TestSupport.h"
+#include "tests/win32/WaitBound.h"
 
 namespace {
 
@@ -297,7 +298,14 @@ TEST_F(PlotSurfacesTest, AFailedCreationReleasesEverythingAndEndsTheProgram) {
       Sleep(10);
     }
   });
-  EXPECT_FALSE(CreateSurfaces(window, false));
+  {
+    // A box the answerer never finds would hold the run for ever.
+    WaitBound bound([] { return std::string("the box \"Direct Draw Init Failed!\""); }, kRunBoundMs,
+                    [] {
+                      if (HWND box = FindWindowW(L"#32770", L"Direct Draw Init Failed!")) EndDialog(box, IDOK);
+                    });
+    EXPECT_FALSE(CreateSurfaces(window, false));
+  }
   done = true;
   answerer.join();
   EXPECT_EQ(text, L"Failed to Initialize Direct Draw");

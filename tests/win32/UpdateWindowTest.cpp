@@ -16,10 +16,9 @@
 #include "resources/resource.h"
 #include "tests/TestSupport.h"
 #include "tests/firmware/FirmwareFixture.h"
+#include "tests/win32/DialogDriver.h"
 
 namespace {
-
-constexpr UINT kRunScript = WM_APP + 1;
 
 const std::wstring kOpened = L"Device connected in bootloader mode.\r\nDevice bootloader version: 4.00\r\n";
 const std::wstring kTens = L"10%\r\n20%\r\n30%\r\n40%\r\n50%\r\n60%\r\n70%\r\n80%\r\n90%\r\n100%\r\n";
@@ -28,54 +27,13 @@ const std::wstring kFailed = L"Failed to update firmware.\r\n";
 const std::wstring kRemoved =
     L"This was most likely caused by prematurely removing the device.\r\nPlease reconnect and try again.\r\n";
 
-// The dialog with a script that runs once it is up.
-class CDrivenUpdate : public CUpdateWindow {
+// The dialog, driven by a script.
+class CDrivenUpdate : public DialogDriver<CUpdateWindow, CDrivenUpdate> {
  public:
-  CDrivenUpdate(CAltimeter& device, UpdateProgressLines& lines) : CUpdateWindow(device, lines) {}
+  CDrivenUpdate(CAltimeter& device, UpdateProgressLines& lines) : DialogDriver(device, lines) {}
   using CUpdateWindow::WorkerHandle;
 
-  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
-    if (message == kRunScript) {
-      if (script) script(*this);
-      scriptDone = true;
-      // A script that stopped early leaves no dialog open behind it.
-      PumpUntil([this] { return !WorkerRunning(); });
-      EndDialog(window, 0);
-      return TRUE;
-    }
-    if (message == WM_DESTROY) boxAtEnd = Box();
-    INT_PTR result = CUpdateWindow::HandleMessage(window, message, wParam, lParam);
-    if (message == WM_INITDIALOG) PostMessageW(window, kRunScript, 0, 0);
-    return result;
-  }
-
-  std::wstring Box() const {
-    HWND box = GetDlgItem(hwnd, IDC_STATUS_BOX);
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
-    return text;
-  }
-  bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(hwnd, id)) != FALSE; }
-  HANDLE Icon() const {
-    return reinterpret_cast<HANDLE>(SendDlgItemMessageW(hwnd, IDC_STATUS_ICON, STM_GETIMAGE, IMAGE_ICON, 0));
-  }
-
-  // Runs the dialog's messages until done() holds; false after the time limit.
-  bool PumpUntil(const std::function<bool()>& done, DWORD limitMs = 20000) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-      if (GetTickCount() - start > limitMs) return false;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (!IsDialogMessageW(hwnd, &message)) {
-          TranslateMessage(&message);
-          DispatchMessageW(&message);
-        }
-      }
-    }
-    return true;
-  }
+  HANDLE Icon() const { return DialogDriver::Icon(IDC_STATUS_ICON); }
   // Until the worker has ended and the box holds what it told last.
   bool PumpUntilTold(const std::wstring& last, DWORD limitMs = 20000) {
     return PumpUntil(
@@ -86,11 +44,6 @@ class CDrivenUpdate : public CUpdateWindow {
         },
         limitMs);
   }
-  void Press(int id) { SendMessageW(hwnd, WM_COMMAND, id, 0); }
-
-  std::function<void(CDrivenUpdate&)> script;
-  bool scriptDone = false;
-  std::wstring boxAtEnd;
 };
 
 struct FileRequest {
@@ -154,10 +107,6 @@ class UpdateWindow : public ::testing::Test {
     expected.resize(kFirmwareImageSize, 0xFF);
     return host->devices.at(0)->programImage == expected;
   }
-  void Run(CDrivenUpdate& dialog) {
-    EXPECT_EQ(RunDialog(dialog, nullptr), 0);
-    EXPECT_TRUE(dialog.scriptDone) << "the dialog never opened";
-  }
 
   ScratchDir dir;
   std::shared_ptr<SimHost> host;
@@ -208,7 +157,7 @@ TEST_F(UpdateWindow, AGoodFileIsProgrammedWithItsProgressAndASecondUpdateStartsA
       EXPECT_TRUE(HoldsGoodImage());
       PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
     };
-    Run(dialog);
+    dialog.Run();
     owner = dialog.hwnd;
   }
   // Each request: an Explorer open dialog for a .dat, on a path buffer emptied first.
@@ -260,7 +209,7 @@ TEST_F(UpdateWindow, CloseAndEscapeAreRefusedWhileTheUpdateRuns) {
     EXPECT_TRUE(d.Enabled(IDC_CLOSE));
     d.Press(IDC_CLOSE);
   };
-  Run(dialog);
+  dialog.Run();
   const std::pair<UINT, UINT> refused{IDS_UPDATE_DELICATE, MB_OK | MB_ICONWARNING};
   EXPECT_EQ(messages, (std::vector<std::pair<UINT, UINT>>(4, refused)));
   EXPECT_EQ(messageTexts.at(0),
@@ -307,7 +256,7 @@ TEST_F(UpdateWindow, EachFailureIsToldWithItsLinesAndTheDialogStaysUsable) {
       EXPECT_TRUE(d.Enabled(IDC_CLOSE));
       d.Press(IDC_CLOSE);
     };
-    Run(dialog);
+    dialog.Run();
     EXPECT_TRUE(messages.empty());
   }
 }
@@ -350,7 +299,7 @@ TEST_F(UpdateWindow, ADeviceRemovedMidUpdateIsToldAndCanBeUpdatedWhenItReturns) 
     EXPECT_TRUE(HoldsGoodImage());
     d.Press(IDC_CLOSE);
   };
-  Run(dialog);
+  dialog.Run();
 }
 
 // Opened on the application firmware: it is sent into its bootloader, and the
@@ -368,7 +317,7 @@ TEST_F(UpdateWindow, AnApplicationFirmwareIsSentIntoItsBootloaderAndConnectedOnA
       EXPECT_TRUE(d.Enabled(IDC_UP_UPDATE));
       d.Press(IDC_CLOSE);
     };
-    Run(dialog);
+    dialog.Run();
     EXPECT_TRUE(altimeter.IsOpen());
   }
   EXPECT_FALSE(altimeter.IsOpen()) << "closing the dialog closes the channel";
@@ -394,31 +343,26 @@ TEST_F(UpdateWindow, WithoutADeviceTheUpdateSaysSo) {
     EXPECT_TRUE(d.Enabled(IDC_CLOSE));
     d.Press(IDC_CLOSE);
   };
-  Run(dialog);
+  dialog.Run();
 }
 
 // "Update Firmware..." in the main window's menu opens the dialog on the
 // program's altimeter, and leaves the channel closed behind it.
-std::wstring g_menuDialogBox;
-
 TEST_F(UpdateWindow, TheMenuCommandOpensIt) {
   UseScenario("bootloader,latency=0,clock=virtual");
+  std::wstring box;
   {
     CProgram program(GetModuleHandleW(nullptr));
     ASSERT_TRUE(program.Start(L""));
-    g_menuDialogBox.clear();
-    // Runs inside the dialog's modal loop: reads the box once it shows, then closes.
-    const UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
-      HWND dialog = FindWindowW(L"DialogClass", L"Update Firmware");
+    // Read once the box shows something, then closed.
+    RunMenuDialog(ID_TOOLS_UPDATE_FIRMWARE, L"Update Firmware", [&box](HWND dialog) {
       wchar_t text[512] = {};
-      if (!dialog || !GetDlgItemTextW(dialog, IDC_STATUS_BOX, text, 512)) return;
-      g_menuDialogBox = text;
-      PostMessageW(dialog, WM_CLOSE, 0, 0);
+      if (!GetDlgItemTextW(dialog, IDC_STATUS_BOX, text, 512)) return false;
+      box = text;
+      return true;
     });
-    SendMessageW(MainWindowHandle(), WM_COMMAND, ID_TOOLS_UPDATE_FIRMWARE, 0);
-    KillTimer(nullptr, timer);
   }
-  EXPECT_EQ(g_menuDialogBox, kOpened);
+  EXPECT_EQ(box, kOpened);
   EXPECT_FALSE(Altimeter().IsOpen());
   // The main window's end posts a quit that must not end later tests' dialogs.
   MSG message;
