@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gdiplus.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -116,6 +117,7 @@ class CTestDialog : public DialogDriver<CStatusDialog, CTestDialog> {
     if (LOWORD(command) == kWorkId) workerStarts.push_back(StartWorker(&CTestDialog::Worker));
   }
   bool WaitsForWorker(int controlId) const override { return defersWork && controlId == kWorkId; }
+  bool BeforeCloseWait() override { return !refusesClose; }
   bool OnOtherMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override {
     result = TRUE;
     switch (message) {
@@ -167,6 +169,7 @@ class CTestDialog : public DialogDriver<CStatusDialog, CTestDialog> {
   bool checkDevice = false;  // the worker looks for the device first
   bool defersWork = false;   // "Work" pressed during a worker runs after it
   bool connects = false;     // device changes run the connect routine
+  bool refusesClose = false;  // its close never ends it
   int ticks = 6;
   std::vector<bool> workerStarts;
   std::vector<DWORD> connectThreads;
@@ -594,6 +597,33 @@ TEST_F(DialogFramework, TheLookIsNotLeftBusyByAChangeAtTheWorkersEnd) {
     EXPECT_FALSE(dialog.looks[1]);   // after its end
   }
   InstallHidHost(nullptr);
+}
+
+// The driver's bounds: a dialog whose close never ends it, or whose step is
+// never done, fails its test by name and is ended, so the run goes on.
+TEST_F(DialogFramework, ADialogThatNeverEndsIsFailedByNameAndEndedByItsBound) {
+  struct Case {
+    const char* name;
+    bool refusesClose;
+    bool stepNeverDone;
+    const char* failure;
+  };
+  const Case cases[] = {
+      {"a close that never ends it", true, false, "the dialog \"Test\" did not end within 0.5 s"},
+      {"a step that is never done", false, true, "step 0 of the dialog \"Test\" was not done within 0.3 s"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CTestDialog dialog;
+    dialog.refusesClose = c.refusesClose;
+    dialog.runBoundMs = 500;
+    dialog.stepBoundMs = 300;
+    if (c.refusesClose) dialog.script = [](CTestDialog& d) { PostMessageW(d.hwnd, WM_CLOSE, 0, 0); };
+    if (c.stepNeverDone) dialog.steps = {[](CTestDialog&) { return false; }};
+    EXPECT_NONFATAL_FAILURE(dialog.Run(), c.failure);
+    EXPECT_FALSE(IsWindow(dialog.hwnd)) << "the dialog was left open";
+    EXPECT_EQ(dialog.boxAtClose.empty(), !c.refusesClose) << "closed only by the bound";
+  }
 }
 
 }  // namespace
