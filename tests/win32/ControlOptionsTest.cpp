@@ -2,6 +2,7 @@
 // on simulated devices: a bench device with fixed readings for the short
 // tasks, the simulated flight computer for the launch emulation.
 #include <windows.h>
+#include <commctrl.h>
 #include <gdiplus.h>
 
 #include <gtest/gtest.h>
@@ -191,6 +192,34 @@ TEST_F(ControlOptions, EachTaskShowsItsReadingOrItsFailure) {
     EXPECT_EQ(std::count(device->codes.begin(), device->codes.end(), 10), fired ? 1 : 0);
   }
   EXPECT_TRUE(messages.empty());
+}
+
+// The user presses "Read Battery Voltage" the moment "Read Pressure"'s worker
+// enables it, while that worker still runs its last steps: the press is not
+// lost, it runs once the worker has ended.
+LRESULT CALLBACK PressWhenEnabled(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+  auto* d = reinterpret_cast<CDrivenControlOptions*>(data);
+  if (message == WM_ENABLE && wParam && d->WorkerRunning()) {
+    RemoveWindowSubclass(button, &PressWhenEnabled, 0);
+    const LRESULT result = DefSubclassProc(button, message, wParam, lParam);
+    SendMessageW(d->hwnd, WM_COMMAND, MAKEWPARAM(IDC_CO_READ_VOLTAGE, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    return result;
+  }
+  return DefSubclassProc(button, message, wParam, lParam);
+}
+
+TEST_F(ControlOptions, APressOfAButtonTheMomentItIsEnabledRunsOnceTheWorkerHasEnded) {
+  UseBench(std::make_shared<BenchDevice>());
+  CAltimeter altimeter;
+  CDrivenControlOptions dialog(altimeter);
+  dialog.steps.push_back([](CDrivenControlOptions& d) {
+    SetWindowSubclass(GetDlgItem(d.hwnd, IDC_CO_READ_VOLTAGE), &PressWhenEnabled, 0, reinterpret_cast<DWORD_PTR>(&d));
+    d.Press(IDC_CO_READ_PRESSURE);
+  });
+  dialog.steps.push_back([](CDrivenControlOptions& d) { return d.Idle() && d.Box().find(L"Volts") != std::wstring::npos; });
+  dialog.Run();
+  EXPECT_EQ(dialog.boxAtEnd,
+            std::wstring(kConnected) + L"Current MSL Altitude: 287.6 m / 943.57 ft. \r\nCurrent Voltage: 12 Volts\r\n");
 }
 
 TEST_F(ControlOptions, WithoutADeviceTheButtonsAreOffAndEachTaskSaysSo) {
