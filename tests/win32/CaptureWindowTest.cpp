@@ -407,10 +407,14 @@ TEST_F(CaptureWindow, ClearDeviceAsksFirstThenEmptiesTheStripButKeepsThePlottedS
   ASSERT_GT(series, 0u);
   CTestCapture dialog;
   dialog.script = [&](CTestCapture& d) {
-    answer = IDNO;
-    d.Press(IDC_DL_CLEAR_DEVICE);
-    EXPECT_FALSE(d.WorkerRunning());
-    EXPECT_FALSE(Altimeter().packets.empty());
+    // Anything but an explicit Yes erases nothing: No, and a box that failed.
+    for (int notYes : {IDNO, 0}) {
+      answer = notYes;
+      d.Press(IDC_DL_CLEAR_DEVICE);
+      EXPECT_FALSE(d.WorkerRunning());
+      EXPECT_FALSE(Altimeter().packets.empty());
+      EXPECT_NE(host->devices.at(0)->flash.at(0), 0xFF);
+    }
     answer = IDYES;
     d.Press(IDC_DL_CLEAR_DEVICE);
     // Clearing: these stay disabled until the worker ends.
@@ -425,7 +429,7 @@ TEST_F(CaptureWindow, ClearDeviceAsksFirstThenEmptiesTheStripButKeepsThePlottedS
     PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
   };
   dialog.Run();
-  ASSERT_EQ(asked.size(), 2u);
+  ASSERT_EQ(asked.size(), 3u);
   EXPECT_EQ(asked[0].id, static_cast<UINT>(IDS_ARE_YOU_SURE));
   EXPECT_EQ(asked[0].style, static_cast<UINT>(MB_YESNO | MB_ICONWARNING));
   EXPECT_TRUE(Altimeter().packets.empty());
@@ -465,6 +469,64 @@ TEST_F(CaptureWindow, AFailedDownloadKeepsThePacketsCompletedSoFar) {
 }
 
 // Commands and device changes that arrive during a download start nothing.
+// After a download that ended early the buttons are the dialog's ordinary
+// look for what is there: "Read Data" follows the connection, a partial image
+// can be saved, and the translucency is gone.
+TEST_F(CaptureWindow, AfterEachEarlyEndOfADownloadTheButtonsFollowWhatIsThere) {
+  enum End { NotOpen, SettingsFail, DownloadFail };
+  for (End end : {NotOpen, SettingsFail, DownloadFail}) {
+    SCOPED_TRACE(end);
+    UseScenario(end == NotOpen ? "empty" : "");
+    CTestCapture dialog;
+    dialog.script = [&](CTestCapture& d) {
+      if (end != NotOpen) {
+        SimFlightComputer& device = *host->devices.at(0);
+        device.faults.noReplyAt = device.repliesSent + (end == SettingsFail ? 3 : 200);
+      }
+      d.Check(IDC_DL_LIVE_UPDATE);
+      d.Press(IDC_DL_READ_DATA);
+      d.WaitForIdle();
+      const bool connected = Altimeter().IsOpen();
+      const bool image = !Altimeter().packets.empty();
+      EXPECT_EQ(image, end == DownloadFail);
+      const CaptureLook want = CaptureButtonStates(false, connected, image, false);
+      EXPECT_EQ(d.Enabled(IDC_DL_READ_DATA), want.readData);
+      EXPECT_EQ(d.Enabled(IDC_DL_CLEAR_DEVICE), want.clearDevice);
+      EXPECT_EQ(d.Enabled(IDC_DL_LIVE_UPDATE), want.liveUpdate);
+      EXPECT_EQ(d.Enabled(IDC_CLOSE), want.selectAndClose);
+      EXPECT_EQ(d.Enabled(IDC_DL_SAVE_SELECTED), want.saveSelected);
+      EXPECT_EQ(d.Enabled(IDC_DL_SAVE_COMMENT), want.saveComment);
+      EXPECT_EQ(d.Enabled(IDC_DL_COMMENT), want.comment);
+      EXPECT_EQ(d.Enabled(IDC_DL_SAVE_ALL), want.saveAll);
+      EXPECT_FALSE(d.Layered());
+      PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+    };
+    dialog.Run();
+    InstallHidHost(nullptr);
+  }
+}
+
+// The comment box takes no more than a data set file keeps, and a character
+// the file cannot hold is not changed silently.
+TEST_F(CaptureWindow, TheCommentIsLimitedToWhatTheFileKeepsAndSaysWhatItCannotHold) {
+  UseScenario("");
+  DownloadBeforehand();
+  Altimeter().SelectPlotSet(0);
+  CTestCapture dialog;
+  dialog.script = [&](CTestCapture& d) {
+    EXPECT_EQ(SendDlgItemMessageW(d.hwnd, IDC_DL_COMMENT, EM_GETLIMITTEXT, 0, 0), 1023);
+    d.Type(IDC_DL_COMMENT, L"Field day \x263A");
+    d.Press(IDC_DL_SAVE_COMMENT);
+    const std::wstring told =
+        L"Some characters of the comment cannot be kept in a data set file; they were stored as '?'.\r\n";
+    EXPECT_TRUE(d.PumpUntil([&] { return d.Box().find(told) != std::wstring::npos; })) << d.Box();
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  dialog.Run();
+  ASSERT_FALSE(Altimeter().comments.empty());
+  EXPECT_EQ(Altimeter().comments[0], "Field day ?");
+}
+
 TEST_F(CaptureWindow, NoSecondWorkerOrReconnectStartsDuringADownload) {
   UseScenario("");
   const size_t recorded = RecordedPackets();
