@@ -91,7 +91,7 @@ package() {  # OUT [VERSION]
 }
 rm -rf "$WORK/pkg" "$WORK/pkg-rebuild" "$WORK/pkg-newer"
 check "package builds (MSI and portable ZIP)" package "$WORK/pkg"
-VERSION=$(sed -nE 's/.*kProgramTitle = L"ULK USB ([^"]*)".*/\1/p' app/ProgramInfo.h)
+VERSION=$(head -n 1 VERSION)
 MSI="$WORK/pkg/UlkUsb-$VERSION-x64.msi"
 ZIP="$WORK/pkg/UlkUsb-$VERSION-x64-portable.zip"
 [ -f "$MSI" ] && [ -f "$ZIP" ] || { echo "  no $MSI or $ZIP"; FAILED=$((FAILED + 1)); finish; }
