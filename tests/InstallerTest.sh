@@ -117,6 +117,14 @@ msi_version_is_the_programs() {
 }
 check "the MSI's version is the program's ($VERSION)" msi_version_is_the_programs
 
+# The project has no web site: the programs list names none.
+msi_names_no_address() {
+  local found
+  found=$(msiinfo export "$MSI" Property | tr -d '\r' | grep -E '^ARPURL|^ARPHELPLINK|://')
+  expect_eq "$found" "" "addresses among the MSI's properties"
+}
+check "the programs-list entry names no web address" msi_names_no_address
+
 # --- a fresh prefix, copied from a booted one
 start_xvfb || { echo "no virtual display could be started"; FAILED=$((FAILED + 1)); finish; }
 sleep 1
