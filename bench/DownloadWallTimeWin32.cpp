@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "app/ProgramInfo.h"
+
 namespace {
 
 constexpr double kDeviceSeconds = 53.2;
@@ -111,7 +113,7 @@ int main(int argc, char** narrow) {
       return 2;
     }
   }
-  HWND main = WaitForWindow(L"ULK USB 4.00", 60);
+  HWND main = WaitForWindow(kProgramTitle, 60);
   if (!main) {
     std::fprintf(stderr, "the program's window did not appear\n");
     return 1;

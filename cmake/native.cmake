@@ -7,7 +7,10 @@ pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 option(ULKUSB_HIDAPI "Use hidapi for real devices where it is found" ON)
 if(ULKUSB_HIDAPI)
   pkg_check_modules(HIDAPI QUIET IMPORTED_TARGET hidapi-hidraw)
-  if(NOT HIDAPI_FOUND)
+  if(HIDAPI_FOUND)
+    set_property(SOURCE ${CMAKE_SOURCE_DIR}/device/HidHostHidapiLibrary.cpp
+                 APPEND PROPERTY COMPILE_DEFINITIONS ULK_HIDAPI_HIDRAW=1)
+  else()
     pkg_check_modules(HIDAPI QUIET IMPORTED_TARGET hidapi)
   endif()
 endif()
@@ -41,8 +44,8 @@ endif()
 add_executable(ulktool ${TOOL_SOURCES})
 target_link_libraries(ulktool PRIVATE ulkraster)
 
-# `cmake --install` puts ulktool and the udev rule that lets the user at the
-# seat open the flight computer's hidraw nodes. udev reads rules from
+# `cmake --install` puts ulktool, its manual page, the copyright file and the
+# udev rule that lets the user at the seat open the flight computer's hidraw nodes. udev reads rules from
 # /usr/lib/udev/rules.d and /usr/local/lib/udev/rules.d alike.
 set(ULKUSB_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "Where the udev rule is installed, below the prefix")
 install(TARGETS ulktool RUNTIME DESTINATION bin)
@@ -56,8 +59,10 @@ add_executable(ulk_tests ${NATIVE_TEST_SOURCES})
 target_link_libraries(ulk_tests PRIVATE ulkraster GTest::gtest GTest::gtest_main)
 target_compile_definitions(ulk_tests PRIVATE
   ULK_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ULKTOOL_PATH="$<TARGET_FILE:ulktool>"
-  ULK_BINARY_DIR="${CMAKE_BINARY_DIR}" ULK_CPACK_COMMAND="${CMAKE_CPACK_COMMAND}")
-add_dependencies(ulk_tests ulktool)
+  ULK_BINARY_DIR="${CMAKE_BINARY_DIR}" ULK_CPACK_COMMAND="${CMAKE_CPACK_COMMAND}"
+  ULK_CMAKE_COMMAND="${CMAKE_COMMAND}")
+# The package test packs this tree: the tool and its documents.
+add_dependencies(ulk_tests ulktool ulktool_docs)
 
 file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
 # The Windows benchmarks are built in the Windows tree.

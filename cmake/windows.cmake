@@ -18,9 +18,12 @@ target_link_options(ulktool PRIVATE ${WIN_LINK_OPTIONS})
 # the program and into the Win32 tests, which open the real dialogs.
 enable_language(RC)
 file(GLOB RC_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc)
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/resources")
-# windres reports no header dependencies: the headers the script includes are named here.
+# The manifest carries the version, so it is made from VERSION beside ProgramVersion.h.
+configure_file(${CMAKE_SOURCE_DIR}/resources/UlkUsb.manifest.in ${ULKUSB_GENERATED_DIR}/UlkUsb.manifest @ONLY)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR} -I${CMAKE_SOURCE_DIR}/resources -I${ULKUSB_GENERATED_DIR}")
+# windres reports no header dependencies: the files the script includes are named here.
 file(GLOB RC_HEADERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.h)
+list(APPEND RC_HEADERS ${ULKUSB_GENERATED_DIR}/ProgramVersion.h ${ULKUSB_GENERATED_DIR}/UlkUsb.manifest)
 set_source_files_properties(${RC_SOURCES} PROPERTIES OBJECT_DEPENDS "${RC_HEADERS}")
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/app/WinMainWin32.cpp)

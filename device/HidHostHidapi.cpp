@@ -4,18 +4,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -48,49 +45,15 @@ std::string RecordKey(const HidapiDeviceRecord& r) {
          std::to_string(r.releaseNumber);
 }
 
-std::string DefaultLockDir() {
-  struct stat st {};
-  if (stat("/run/lock", &st) == 0 && S_ISDIR(st.st_mode) && access("/run/lock", W_OK) == 0) return "/run/lock";
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
-}
-
-// One lock file per device path: any character that could leave the folder is
-// replaced, and a long path keeps a hash so two paths never share a name.
-std::string LockFileName(const std::string& path) {
-  std::string name;
-  for (char c : path) name.push_back(std::isalnum(static_cast<unsigned char>(c)) ? c : '_');
-  if (name.size() > 120) {
-    char hash[24];
-    std::snprintf(hash, sizeof hash, "%zx", std::hash<std::string>{}(path));
-    name = name.substr(0, 100) + "-" + hash;
-  }
-  return "ulkusb-" + name + ".lock";
-}
-
 enum class LockResult { Taken, Held, Unavailable };
 
-// hidraw has no share modes: programs that agree on this lock do not talk to
-// one device at the same time. The file is opened read-only, so a lock file
-// that another user made still serves.
-LockResult TakeLock(const std::string& file, int& fd) {
+LockResult LockNode(const HidapiCalls& calls, const std::string& path, int& fd, int& error) {
   fd = -1;
-  for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
-    fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0 && errno == ENOENT) {
-      fd = open(file.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-      // Readable by every user whatever the umask, or their programs could not lock it.
-      if (fd >= 0) (void)fchmod(fd, 0644);
-      else if (errno == EEXIST) continue;
-    }
-    if (fd < 0) return LockResult::Unavailable;
-  }
-  if (fd < 0) return LockResult::Unavailable;
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return LockResult::Taken;
-  bool held = errno == EWOULDBLOCK;
-  ::close(fd);
-  fd = -1;
-  return held ? LockResult::Held : LockResult::Unavailable;
+  error = 0;
+  if (!calls.lockNode) return LockResult::Unavailable;
+  fd = calls.lockNode(calls.context, path, error);
+  if (fd >= 0) return LockResult::Taken;
+  return error == EWOULDBLOCK ? LockResult::Held : LockResult::Unavailable;
 }
 
 // One open device, shared by the read and the write handle of one path.
@@ -121,7 +84,6 @@ class HidapiHost : public HidHost {
  public:
   HidapiHost(const HidapiCalls& calls, const HidapiHostOptions& options)
       : calls_(calls),
-        lockDir_(options.lockDir.empty() ? DefaultLockDir() : options.lockDir),
         pollMs_(std::max<uint32_t>(options.pollMs, 1)) {}
 
   ~HidapiHost() override {
@@ -234,8 +196,16 @@ class HidapiHost : public HidHost {
     return sent > 0;
   }
 
-  // hidraw keeps its own buffer of unread reports for each open node.
-  bool SetInputRingSize(HidHandle, uint32_t) override { return true; }
+  // hidapi cannot change the driver's ring; hidraw's 64 reports hold a flash
+  // packet's 33 replies. The trace says what there is instead of a raise.
+  bool SetInputRingSize(HidHandle, uint32_t) override {
+    if (calls_.inputRingReports > 0)
+      TraceLog << "hidapi: the driver keeps " << calls_.inputRingReports
+               << " unread input reports for each open device; it cannot be raised." << std::endl;
+    else
+      TraceLog << "hidapi: the driver keeps its own number of unread input reports; it cannot be raised." << std::endl;
+    return false;
+  }
 
   void Sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -258,14 +228,22 @@ class HidapiHost : public HidHost {
     for (const Refusal& r : refused_) {
       char ids[64];
       std::snprintf(ids, sizeof ids, "vendor %04x, product %04x", r.record.vendorId, r.record.productId);
-      if (r.error == EACCES || r.error == EPERM) {
-        return r.record.path + " (" + ids +
-               ") could not be opened: permission denied. Install the udev rule 70-ulkusb.rules and plug the "
-               "flight computer in again (see the README, Linux).";
-      }
       return r.record.path + " (" + ids + ") could not be opened: " + std::strerror(r.error) + ".";
     }
     return "Searched the hidraw devices through hidapi: no flight computer (vendor 03db) is present.";
+  }
+
+  bool Denied(DeniedHidNode& node) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Refusal& r : refused_) {
+      // The udev rule grants these two; another product of the vendor is not ours to advise on.
+      bool ours = r.record.productId == kApplicationProductId || r.record.productId == kBootloaderProductId;
+      if (ours && (r.error == EACCES || r.error == EPERM)) {
+        node = DeniedHidNode{r.record.path, r.record.productId, r.error};
+        return true;
+      }
+    }
+    return false;
   }
 
  private:
@@ -317,14 +295,20 @@ class HidapiHost : public HidHost {
     auto node = std::make_shared<Node>();
     node->calls = calls_;
     node->record = record;
-    LockResult locked = TakeLock(lockDir_ + "/" + LockFileName(record.path), node->lockFd);
+    // Locked before hidapi opens it, so a device another program holds is not
+    // even read from.
+    int error = 0;
+    LockResult locked = LockNode(calls_, record.path, node->lockFd, error);
     if (locked == LockResult::Held) {
       TraceLog << "hidapi: " << record.path << " is in use by another program." << std::endl;
       return nullptr;
     }
-    if (locked == LockResult::Unavailable)
-      TraceLog << "hidapi: no lock file in " << lockDir_ << "; opening " << record.path << " unguarded." << std::endl;
-    int error = 0;
+    // A node this user may not open cannot be locked either; the open below says so.
+    if (locked == LockResult::Unavailable && error != EACCES && error != EPERM) {
+      TraceLog << "hidapi: cannot lock " << record.path << (error ? ": " : "") << (error ? std::strerror(error) : "")
+               << "; opening it unguarded." << std::endl;
+    }
+    error = 0;
     node->device = calls_.openPath(calls_.context, record.path, error);
     if (!node->device) {
       TraceLog << "hidapi: cannot open " << record.path << ": " << std::strerror(error) << std::endl;
@@ -393,7 +377,6 @@ class HidapiHost : public HidHost {
   }
 
   HidapiCalls calls_;
-  std::string lockDir_;
   uint32_t pollMs_;
 
   std::mutex mutex_;  // walk_, refused_, handles_, nodes_
@@ -424,6 +407,40 @@ std::shared_ptr<HidHost> MakeHidapiHost(const HidapiCalls& calls, const HidapiHo
   return std::make_shared<HidapiHost>(calls, options);
 }
 
+int LockNodeFile(const std::string& path, int& error) {
+  error = 0;
+  // Read-only and non-blocking: the descriptor only carries the lock, and an
+  // open of a device node must not wait.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    error = errno;
+    return -1;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+  error = errno;
+  ::close(fd);
+  return -1;
+}
+
+bool FindDeniedNode(HidHost& host, DeniedHidNode& node) {
+  auto* hidapi = dynamic_cast<HidapiHost*>(&host);
+  return hidapi && hidapi->Denied(node);
+}
+
+std::string DeniedNodeAdvice(HidHost& host) {
+  DeniedHidNode node;
+  if (!FindDeniedNode(host, node)) return "";
+  const char* mode = node.productId == kBootloaderProductId ? "bootloader" : "application firmware";
+  return "Device found at " + node.path + " (" + mode + "), but this user may not open it: " +
+         std::strerror(node.error) +
+         ".\n"
+         "The udev rule 70-ulkusb.rules gives the user at the machine access to the flight computer.\n"
+         "Install the ulktool package, which puts it in /usr/lib/udev/rules.d, or install it from the sources:\n"
+         "  sudo cp packaging/linux/70-ulkusb.rules /etc/udev/rules.d/ && sudo udevadm control --reload-rules && "
+         "sudo udevadm trigger\n"
+         "With the rule in place, plug the flight computer in again; over ssh see the README (Linux).\n";
+}
+
 std::string EmptyBusNote(HidHost& host) {
   if (auto* hidapi = dynamic_cast<HidapiHost*>(&host)) return hidapi->Note();
 #ifdef ULK_HAVE_HIDAPI
@@ -436,5 +453,7 @@ std::string EmptyBusNote(HidHost& host) {
 #else
 
 std::string EmptyBusNote(HidHost&) { return ""; }
+bool FindDeniedNode(HidHost&, DeniedHidNode&) { return false; }
+std::string DeniedNodeAdvice(HidHost&) { return ""; }
 
 #endif

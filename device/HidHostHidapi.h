@@ -34,16 +34,26 @@ struct HidapiCalls {
   int (*write)(void* context, HidapiDevice device, const uint8_t* data, size_t length) = nullptr;
   // hid_read_timeout: bytes read, 0 on time-out, -1 on failure (a device gone).
   int (*readTimeout)(void* context, HidapiDevice device, uint8_t* data, size_t length, int milliseconds) = nullptr;
+  // An exclusive lock on the node itself, not waited for: a descriptor that
+  // holds it until closed, or -1 with an errno value in error (EWOULDBLOCK
+  // while another program holds it). Null: devices are opened unguarded.
+  int (*lockNode)(void* context, const std::string& path, int& error) = nullptr;
+  // The unread input reports the driver keeps for each open device (hidraw:
+  // 64); 0 when not known. hidapi has no call to change it.
+  uint32_t inputRingReports = 0;
 };
 
 struct HidapiHostOptions {
-  // Where the per-device lock files live; empty = /run/lock, else the temp folder.
-  std::string lockDir;
   // How often the enumeration thread looks for arrivals and removals.
   uint32_t pollMs = 250;
 };
 
 std::shared_ptr<HidHost> MakeHidapiHost(const HidapiCalls& calls, const HidapiHostOptions& options = {});
+
+// flock(LOCK_EX | LOCK_NB) on a descriptor of path's own, as lockNode answers.
+// hidraw has no share modes; the lock on the node is seen by every user who
+// may open it, whatever their lock folders, and cannot be held by one who may not.
+int LockNodeFile(const std::string& path, int& error);
 
 #ifdef ULK_HAVE_HIDAPI
 // The table over the hidapi library this program was linked with.
@@ -51,6 +61,22 @@ HidapiCalls HidapiLibraryCalls();
 #endif
 
 // For a search of the real bus that found nothing: a line that names the host
-// that looked, or the permission that is missing when a flight computer's node
-// could not be opened. Empty where there is nothing useful to say.
+// that looked, or the node it could not open and why. Empty where there is
+// nothing useful to say.
 std::string EmptyBusNote(HidHost& host);
+
+// A flight computer's node that is there but that this user may not open
+// (EACCES or EPERM): on Linux most often a udev rule not installed yet.
+struct DeniedHidNode {
+  std::string path;
+  uint16_t productId = 0;
+  int error = 0;
+};
+
+// True, with the node, when the last search of the bus through host found a
+// flight computer (application or bootloader) that it was not allowed to open.
+bool FindDeniedNode(HidHost& host, DeniedHidNode& node);
+
+// The lines that tell such a node and how to give this user access to it,
+// each ending in a line feed; empty when the last search was refused nothing.
+std::string DeniedNodeAdvice(HidHost& host);

@@ -54,6 +54,10 @@ HidapiCalls HidapiLibraryCalls() {
   calls.close = Close;
   calls.write = Write;
   calls.readTimeout = ReadTimeout;
+  calls.lockNode = [](void*, const std::string& path, int& error) { return LockNodeFile(path, error); };
+#ifdef ULK_HIDAPI_HIDRAW
+  calls.inputRingReports = 64;  // the kernel's HIDRAW_BUFFER_SIZE
+#endif
   return calls;
 }
 

@@ -8,7 +8,7 @@ std::vector<std::wstring> AboutTextPieces() {
   const std::wstring family = FormatVersionFamily();
   return {
       L"Visit " + std::wstring(kProductPage) + L" for updates and further info.\r\n\r\n",
-      L"Software is version " + FormatVersion(kRequiredVersion) + L" and is designed for:\r\n\r\n",
+      L"Software is version " + std::wstring(L"" ULKUSB_VERSION_TEXT) + L" and is designed for:\r\n\r\n",
       L"Firmware version " + family + L"\r\n",
       L"Bootloader version " + family + L"\r\n",
       L"Hardware version " + family + L"\r\n",

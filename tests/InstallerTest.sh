@@ -91,7 +91,7 @@ package() {  # OUT [VERSION]
 }
 rm -rf "$WORK/pkg" "$WORK/pkg-rebuild" "$WORK/pkg-newer"
 check "package builds (MSI and portable ZIP)" package "$WORK/pkg"
-VERSION=$(sed -nE 's/.*kProgramTitle = L"ULK USB ([^"]*)".*/\1/p' app/ProgramInfo.h)
+VERSION=$(head -n 1 VERSION)
 MSI="$WORK/pkg/UlkUsb-$VERSION-x64.msi"
 ZIP="$WORK/pkg/UlkUsb-$VERSION-x64-portable.zip"
 [ -f "$MSI" ] && [ -f "$ZIP" ] || { echo "  no $MSI or $ZIP"; FAILED=$((FAILED + 1)); finish; }
@@ -116,6 +116,14 @@ msi_version_is_the_programs() {
   expect_eq "$(msiinfo export "$MSI" Property | tr -d '\r' | sed -n 's/^ProductVersion\t//p')" "$MSI_VERSION" "ProductVersion"
 }
 check "the MSI's version is the program's ($VERSION)" msi_version_is_the_programs
+
+# The project has no web site: the programs list names none.
+msi_names_no_address() {
+  local found
+  found=$(msiinfo export "$MSI" Property | tr -d '\r' | grep -E '^ARPURL|^ARPHELPLINK|://')
+  expect_eq "$found" "" "addresses among the MSI's properties"
+}
+check "the programs-list entry names no web address" msi_names_no_address
 
 # --- a fresh prefix, copied from a booted one
 start_xvfb || { echo "no virtual display could be started"; FAILED=$((FAILED + 1)); finish; }

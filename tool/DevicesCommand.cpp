@@ -1,6 +1,7 @@
 #include "device/Altimeter.h"
 #include "device/HidHostHidapi.h"
 #include "tool/Tool.h"
+#include "tool/ToolDevice.h"
 
 namespace {
 
@@ -20,12 +21,13 @@ int RunDevices(ToolContext& context) {
   }
   if (found == 0) {
     context.err << "Device not found.\n";
-    // On the real bus, say where it looked and what it was not allowed to open.
-    if (context.deviceSpec.empty()) {
+    int status = EndWithoutDevice(context, kExitFailed);
+    // On the real bus, say where it looked and what it could not open.
+    if (status == kExitFailed && context.deviceSpec.empty()) {
       std::string note = EmptyBusNote(CurrentHidHost());
       if (!note.empty()) context.err << note << "\n";
     }
-    return kExitFailed;
+    return status;
   }
   return kExitOk;
 }

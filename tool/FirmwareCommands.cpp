@@ -305,7 +305,7 @@ int RunUpdate(ToolContext& context) {
   }
   altimeter.Close();
   if (result == UpdateOk) return kExitOk;
-  return result == UpdateChannelNotOpened ? kExitNoDevice : kExitFailed;
+  return result == UpdateChannelNotOpened ? EndWithoutDevice(context) : kExitFailed;
 }
 
 // --- leave-bootloader
@@ -320,7 +320,7 @@ int RunLeaveBootloader(ToolContext& context) {
   if (connected != Connected) {
     if (connected == NotFound) context.err << "Device not found.\n";
     context.err << kAltimeterNotFound << "\n";
-    return kExitNoDevice;
+    return EndWithoutDevice(context);
   }
   UpdateResult result = altimeter.LeaveBootloader();
   altimeter.Close();

@@ -224,7 +224,7 @@ int RunBootloader(ToolContext& context) {
     WaitOnHostClock(kStepMs);
   }
   context.err << "Device not found.\n" << kAltimeterNotFound << "\n";
-  return kExitFailed;
+  return EndWithoutDevice(context, kExitFailed);
 }
 
 }  // namespace

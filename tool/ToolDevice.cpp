@@ -2,6 +2,7 @@
 
 #include "app/MessageTexts.h"
 #include "device/ConnectionRoutines.h"
+#include "device/HidHostHidapi.h"
 
 std::string PlainLine(const std::wstring& line) {
   std::string text = Narrow(line);
@@ -59,12 +60,19 @@ int ExitOf(ClearOutcome outcome) {
   return outcome == ClearOutcome::NotConnected ? kExitNoDevice : kExitFailed;
 }
 
+int EndWithoutDevice(ToolContext& context, int status) {
+  std::string advice = DeniedNodeAdvice(CurrentHidHost());
+  if (advice.empty()) return status;
+  context.err << advice << std::flush;
+  return kExitNoDevice;
+}
+
 namespace {
 
 int Finish(ToolContext& context, ConnectResult result) {
   if (result == Connected) return kExitOk;
   context.err << kAltimeterNotFound << "\n";
-  return kExitNoDevice;
+  return EndWithoutDevice(context);
 }
 
 }  // namespace

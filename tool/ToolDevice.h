@@ -44,6 +44,11 @@ int ConnectNormal(ToolContext& context, CAltimeter& altimeter);
 // The same in bootloader mode; an application firmware is sent into the bootloader.
 int ConnectBootloader(ToolContext& context, CAltimeter& altimeter);
 
+// Where every device command that found no usable device ends, after its own
+// lines: a flight computer that is there but that this user may not open is
+// told, with how to allow it, and the status is then kExitNoDevice.
+int EndWithoutDevice(ToolContext& context, int status = kExitNoDevice);
+
 // The exit status of an operation's outcome: 0 done, 3 no device, 2 a
 // question the user was not asked (no --yes) or a refused entry, 1 failed.
 int ExitOf(SettingsOutcome outcome);

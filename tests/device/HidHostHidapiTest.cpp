@@ -3,9 +3,12 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
+
+#include <unistd.h>
 
 #include "device/Utf8.h"
 #include "tests/TestSupport.h"
@@ -30,13 +33,22 @@ struct ScriptedDevice {
 
 class ScriptedHidapi {
  public:
+  // With a folder, each device's node is a real file there (named after the
+  // path's last part), locked as the host locks a hidraw node.
+  explicit ScriptedHidapi(std::string folder = "") : nodeDir(std::move(folder)) {}
+
   std::shared_ptr<ScriptedDevice> Add(const std::string& path, uint16_t product, uint16_t release,
                                       uint16_t vendor = kVendorId) {
     std::lock_guard<std::mutex> lock(mutex);
     auto device = std::make_shared<ScriptedDevice>();
     device->record = HidapiDeviceRecord{path, vendor, product, release};
     devices.push_back(device);
+    if (!nodeDir.empty()) std::ofstream(NodeFile(path)).flush();
     return device;
+  }
+
+  std::string NodeFile(const std::string& path) const {
+    return nodeDir + "/" + std::filesystem::path(path).filename().string();
   }
 
   HidapiCalls Calls() {
@@ -98,9 +110,16 @@ class ScriptedHidapi {
       std::copy(report.begin(), report.begin() + n, data);
       return static_cast<int>(n);
     };
+    if (!nodeDir.empty()) {
+      calls.lockNode = [](void* c, const std::string& path, int& error) {
+        return LockNodeFile(static_cast<ScriptedHidapi*>(c)->NodeFile(path), error);
+      };
+    }
+    calls.inputRingReports = 64;
     return calls;
   }
 
+  std::string nodeDir;
   std::mutex mutex;
   std::vector<std::shared_ptr<ScriptedDevice>> devices;
   std::map<uintptr_t, std::shared_ptr<ScriptedDevice>> open;
@@ -134,7 +153,7 @@ class ToldChanges {
 class HidHostHidapiTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    options.lockDir = lockDir.Root();
+    bus.nodeDir = nodeDir.Root();
     options.pollMs = 5;
   }
   void TearDown() override { InstallHidHost(nullptr); }
@@ -145,7 +164,7 @@ class HidHostHidapiTest : public ::testing::Test {
   }
   static std::wstring W(const std::string& s) { return FromUtf8(s); }
 
-  ScratchDir lockDir;
+  ScratchDir nodeDir;
   TraceCapture trace;
   ScriptedHidapi bus;
   HidapiHostOptions options;
@@ -182,7 +201,7 @@ TEST_F(HidHostHidapiTest, ReportIdIsPutInFrontOnReadsAndKeptOnWrites) {
   };
   for (Case c : {Case{4, 3}, Case{65, 64}, Case{65, 10}}) {
     SCOPED_TRACE(c.length * 100 + c.payloadBytes);
-    ScriptedHidapi scripted;
+    ScriptedHidapi scripted(bus.nodeDir);
     auto device = scripted.Add("/dev/hidraw0", kApplicationProductId, 0x0405);
     std::shared_ptr<HidHost> host = MakeHidapiHost(scripted.Calls(), options);
     HidHandle reader = host->OpenPath(L"/dev/hidraw0", kGenericRead, kShareWrite, true);
@@ -218,6 +237,11 @@ TEST_F(HidHostHidapiTest, AReadTimeOutLeavesTheChannelUsable) {
   CAltimeter altimeter;
   ASSERT_EQ(altimeter.Connect(nullptr, false), Connected);
   EXPECT_EQ(bus.open.size(), 1u);  // both directions share one open node
+  // hidapi cannot raise the ring: the trace says what the driver keeps instead.
+  EXPECT_TRUE(trace.Has("hidapi: the driver keeps 64 unread input reports for each open device; it cannot be raised."))
+      << trace.Text();
+  EXPECT_TRUE(trace.Has("Could not set input buffers."));
+  EXPECT_FALSE(trace.Has("Input buffers: 512"));
 
   uint16_t value = 0;
   uint8_t code = 0;
@@ -293,49 +317,108 @@ TEST_F(HidHostHidapiTest, TheEnumerationThreadTellsArrivalsAndRemovals) {
   host->SetDeviceChangeSink(nullptr);
 }
 
-TEST_F(HidHostHidapiTest, TheLockRefusesASecondProgramAndTheShareModesASecondReader) {
+TEST_F(HidHostHidapiTest, TheNodeItselfIsLockedAgainstASecondProgramAndTheShareModesASecondReader) {
   bus.Add("/dev/hidraw5", kApplicationProductId, 0x0405);
+  const std::string node = bus.NodeFile("/dev/hidraw5");
   std::shared_ptr<HidHost> first = MakeHidapiHost(bus.Calls(), options);
   HidHandle reader = first->OpenPath(L"/dev/hidraw5", kGenericRead, kShareWrite, true);
   HidHandle writer = first->OpenPath(L"/dev/hidraw5", kGenericWrite, kShareRead, true);
   ASSERT_TRUE(IsValidHandle(reader) && IsValidHandle(writer));
   EXPECT_FALSE(IsValidHandle(first->OpenPath(L"/dev/hidraw5", kGenericRead, kShareWrite, true)));
+  // The lock is on the node: any other open of it sees it, whatever its folders.
+  int error = 0;
+  EXPECT_EQ(LockNodeFile(node, error), -1);
+  EXPECT_EQ(error, EWOULDBLOCK);
 
-  // Another program (here another host with its own lock) finds the device but
-  // cannot open it.
+  // Another program (here another host) finds the device but cannot open it.
   Host();
   CAltimeter altimeter;
   EXPECT_EQ(altimeter.Connect(nullptr, false), CannotOpen);
   EXPECT_TRUE(trace.Has("hidapi: /dev/hidraw5 is in use by another program."));
+  EXPECT_EQ(bus.open.size(), 1u);  // the first host's node alone: the refused open left nothing behind
 
   // Closing one handle keeps the device; closing both lets the other in.
   first->CloseHandle(reader);
   EXPECT_EQ(altimeter.Connect(nullptr, false), CannotOpen);
   first->CloseHandle(writer);
   EXPECT_EQ(altimeter.Connect(nullptr, false), Connected);
+  EXPECT_EQ(LockNodeFile(node, error), -1);
+  altimeter.Close();
+
+  // A lock that another program holds on the node keeps this one out, and
+  // letting go of it lets this one in.
+  int held = LockNodeFile(node, error);
+  ASSERT_GE(held, 0) << std::strerror(error);
+  EXPECT_EQ(altimeter.Connect(nullptr, false), CannotOpen);
+  close(held);
+  EXPECT_EQ(altimeter.Connect(nullptr, false), Connected);
 }
 
+TEST_F(HidHostHidapiTest, ANodeThatCannotBeLockedIsOpenedUnguardedAndTraced) {
+  bus.Add("/dev/hidraw6", kApplicationProductId, 0x0405);
+  std::filesystem::remove(bus.NodeFile("/dev/hidraw6"));
+  Host();
+  CAltimeter altimeter;
+  EXPECT_EQ(altimeter.Connect(nullptr, false), Connected);
+  EXPECT_TRUE(trace.Has("hidapi: cannot lock /dev/hidraw6: No such file or directory; opening it unguarded."))
+      << trace.Text();
+}
+
+// A node that is there but that this user may not open is told apart from no
+// node at all: the tool then says how to install the udev rule.
 TEST_F(HidHostHidapiTest, ANodeThisUserMayNotOpenIsSkippedAndNamed) {
+  const std::string advice =
+      "Device found at /dev/hidraw7 (application firmware), but this user may not open it: Permission denied.\n"
+      "The udev rule 70-ulkusb.rules gives the user at the machine access to the flight computer.\n"
+      "Install the ulktool package, which puts it in /usr/lib/udev/rules.d, or install it from the sources:\n"
+      "  sudo cp packaging/linux/70-ulkusb.rules /etc/udev/rules.d/ && sudo udevadm control --reload-rules && "
+      "sudo udevadm trigger\n"
+      "With the rule in place, plug the flight computer in again; over ssh see the README (Linux).\n";
   struct Case {
     int error;
+    uint16_t product;
     const char* note;
+    std::string advice;
   };
   const Case cases[] = {
-      {0, "Searched the hidraw devices through hidapi: no flight computer (vendor 03db) is present."},
-      {EACCES,
-       "/dev/hidraw7 (vendor 03db, product 0002) could not be opened: permission denied. Install the udev rule "
-       "70-ulkusb.rules and plug the flight computer in again (see the README, Linux)."},
-      {EBUSY, "/dev/hidraw7 (vendor 03db, product 0002) could not be opened: Device or resource busy."},
+      {0, kApplicationProductId,
+       "Searched the hidraw devices through hidapi: no flight computer (vendor 03db) is present.", ""},
+      {EACCES, kApplicationProductId,
+       "/dev/hidraw7 (vendor 03db, product 0002) could not be opened: Permission denied.", advice},
+      {EPERM, kBootloaderProductId,
+       "/dev/hidraw7 (vendor 03db, product 0001) could not be opened: Operation not permitted.",
+       "Device found at /dev/hidraw7 (bootloader), but this user may not open it: Operation not permitted.\n" +
+           advice.substr(advice.find('\n') + 1)},
+      {EBUSY, kApplicationProductId,
+       "/dev/hidraw7 (vendor 03db, product 0002) could not be opened: Device or resource busy.", ""},
+      // Another product of the vendor: the rule is not for it.
+      {EACCES, 3, "/dev/hidraw7 (vendor 03db, product 0003) could not be opened: Permission denied.", ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.error);
+    SCOPED_TRACE(std::to_string(c.error) + " " + std::to_string(c.product));
     ScriptedHidapi scripted;
-    if (c.error) scripted.Add("/dev/hidraw7", kApplicationProductId, 0x0405)->openError = c.error;
+    if (c.error) scripted.Add("/dev/hidraw7", c.product, 0x0405)->openError = c.error;
     std::shared_ptr<HidHost> host = MakeHidapiHost(scripted.Calls(), options);
     InstallHidHost(host);
     EXPECT_TRUE(CHidDevice::FindDevices(kApplicationProductId, 0, 0).empty());
     EXPECT_EQ(EmptyBusNote(*host), c.note);
+    EXPECT_EQ(DeniedNodeAdvice(*host), c.advice);
+    DeniedHidNode node;
+    EXPECT_EQ(FindDeniedNode(*host, node), !c.advice.empty());
+    if (!c.advice.empty()) {
+      EXPECT_EQ(node.path, "/dev/hidraw7");
+      EXPECT_EQ(node.productId, c.product);
+      EXPECT_EQ(node.error, c.error);
+    }
+    // The connection gives up as for no device at all.
+    CAltimeter altimeter;
+    EXPECT_EQ(altimeter.Connect(nullptr, false), NotFound);
   }
+  // Another host (the simulator) has no nodes to refuse.
+  std::string error;
+  std::shared_ptr<HidHost> sim = MakeHidHost("sim", error);
+  ASSERT_TRUE(sim) << error;
+  EXPECT_EQ(DeniedNodeAdvice(*sim), "");
 }
 
 // The simulated flight computer behind hidapi's calls: what hidraw would hand
