@@ -537,6 +537,62 @@ TEST_F(ChipLoadWindow, CalibrationAndResetChangeWhatTheDeviceHolds) {
   Run(dialog);
 }
 
+// What the user typed and has not written is never replaced behind their
+// back: another device's arrival (a mouse) changes nothing, and the read that
+// follows the flight computer's own return keeps the typed values and says so.
+TEST_F(ChipLoadWindow, TypedSettingsSurviveAnotherDevicesArrivalAndTheDevicesReturn) {
+  CAltimeter altimeter;
+  CDrivenChipLoad dialog(altimeter);
+  size_t mark = 0;
+  dialog.steps = {
+      [&](CDrivenChipLoad& d) {
+        d.Type(IDC_PC_A_DELAY, L"7");
+        mark = d.Status().size();
+        std::vector<unsigned char> mouse = MakeDeviceBroadcast({kDevTypDeviceInterface, L"\\\\?\\hid#mouse#1"});
+        SendMessageW(d.hwnd, WM_DEVICECHANGE, kDeviceArrival, reinterpret_cast<LPARAM>(mouse.data()));
+        return true;
+      },
+      [&](CDrivenChipLoad& d) {
+        EXPECT_EQ(d.Since(mark), L"");
+        EXPECT_EQ(d.Text(IDC_PC_A_DELAY), L"7");
+        d.Click(IDC_PC_WRITE_SETTINGS);
+        return true;
+      },
+      [&](CDrivenChipLoad& d) {
+        EXPECT_EQ(Store()[16], 70);  // Line A's delay, as typed
+        d.Type(IDC_PC_B_DELAY, L"5");
+        bus_->Unplug(slot_);
+        bus_->Pump();
+        return true;
+      },
+      [&](CDrivenChipLoad& d) {
+        if (d.Alt().IsOpen()) return false;
+        mark = d.Status().size();
+        bus_->Plug(slot_);
+        bus_->Pump();
+        return true;
+      },
+      [&](CDrivenChipLoad& d) {
+        if (d.Since(mark).find(L"Settings read successfully.\r\n") == std::wstring::npos) return false;
+        EXPECT_EQ(d.Since(mark), std::wstring(L"Device Connected.\r\nCurrent device firmware version: 4.05\r\n") +
+                                     kReadLines +
+                                     L"The settings you typed are kept; press Read Settings to show the device's.\r\n");
+        EXPECT_EQ(d.Text(IDC_PC_B_DELAY), L"5");
+        d.Click(IDC_PC_WRITE_SETTINGS);
+        return true;
+      },
+      [&](CDrivenChipLoad& d) {
+        EXPECT_EQ(Store()[17], 50);  // Line B's delay, as typed before the device came back
+        // Asked for, a read shows the device's values.
+        d.Type(IDC_PC_B_DELAY, L"9");
+        d.Click(IDC_PC_READ_SETTINGS);
+        return true;
+      },
+      [&](CDrivenChipLoad& d) { EXPECT_EQ(d.Text(IDC_PC_B_DELAY), L"5"); },
+  };
+  Run(dialog);
+}
+
 // A device that stops answering ends each task with that task's line; one that
 // is pulled out mid-task leaves the dialog usable and is read again on return.
 TEST_F(ChipLoadWindow, ADeviceThatFailsOrLeavesMidTaskEndsTheTaskWithItsLine) {

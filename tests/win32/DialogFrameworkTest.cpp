@@ -420,6 +420,26 @@ TEST_F(DialogFramework, SimulatedDeviceChangesArriveAsWmDeviceChange) {
   EXPECT_EQ(dialog.changes[1].second, L"\\\\?\\hid#vid_03db&pid_0001#2");
 }
 
+// Without device notifications a device plugged in later is never seen: the
+// trace and the status box say so.
+TEST_F(DialogFramework, AFailedRegistrationForDeviceNotificationsIsTold) {
+  const CStatusDialog::RegisterSeam system = CStatusDialog::deviceNotificationSeam;
+  CStatusDialog::deviceNotificationSeam = [](HWND, void*) { return false; };
+  TraceCapture trace;
+  CTestDialog dialog;
+  dialog.script = [](CTestDialog& d) {
+    d.RegisterDeviceNotifications();
+    PostMessageW(d.hwnd, WM_CLOSE, 0, 0);
+  };
+  dialog.Run();
+  CStatusDialog::deviceNotificationSeam = system;
+  EXPECT_EQ(dialog.boxAtEnd, L"Devices plugged in from now on cannot be seen. Close this window and open it again "
+                             L"once the device is connected.\r\n");
+  bool traced = false;
+  for (const std::string& line : trace.Lines()) traced = traced || line.rfind("RegisterDeviceNotificationW failed", 0) == 0;
+  EXPECT_TRUE(traced);
+}
+
 // A bootloader told to leave comes back as the application firmware: its
 // arrival reaches the dialog as WM_DEVICECHANGE and connects.
 TEST_F(DialogFramework, ADeviceBackFromItsBootloaderReconnectsThroughTheWindow) {
