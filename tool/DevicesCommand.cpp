@@ -1,23 +1,36 @@
+#include <CLI/CLI.hpp>
+#include <memory>
+
 #include "device/Altimeter.h"
 #include "device/HidHostHidapi.h"
+#include "flightdata/FlightJson.h"
 #include "tool/Tool.h"
 
 namespace {
 
-int RunDevices(ToolContext& context) {
-  if (!context.args.empty()) return context.Usage("devices takes no arguments");
+int RunDevices(ToolContext& context, bool json) {
   if (!context.AttachDevice()) return kExitUsage;
   int found = 0;
+  Json list = Json::array();
   for (uint16_t product : {kApplicationProductId, kBootloaderProductId}) {
     for (const CHidDevice& device : CHidDevice::FindDevices(product, 0, 0)) {
-      uint16_t version = device.attributes.versionNumber;
-      context.out << (product == kApplicationProductId ? "application " : "bootloader ")
-                  << Narrow(FormatVersion(version));
-      if ((version & kVersionMask) != kRequiredVersion) context.out << " incompatible";
-      context.out << " " << Narrow(device.devicePath) << "\n";
+      const uint16_t version = device.attributes.versionNumber;
+      const bool compatible = (version & kVersionMask) == kRequiredVersion;
+      const char* mode = product == kApplicationProductId ? "application" : "bootloader";
+      if (json) {
+        list.push_back({{"mode", mode},
+                        {"version", Narrow(FormatVersion(version))},
+                        {"compatible", compatible},
+                        {"path", JsonText(Narrow(device.devicePath))}});
+      } else {
+        context.out << mode << " " << Narrow(FormatVersion(version)) << (compatible ? "" : " incompatible") << " "
+                    << Narrow(device.devicePath) << "\n";
+      }
       ++found;
     }
   }
+  // An empty list too, so that a script reads JSON whatever was found.
+  if (json) context.out << JsonLine(list) << "\n";
   if (found == 0) {
     context.err << "Device not found.\n";
     // On the real bus, say where it looked and what it was not allowed to open.
@@ -25,11 +38,17 @@ int RunDevices(ToolContext& context) {
       std::string note = EmptyBusNote(CurrentHidHost());
       if (!note.empty()) context.err << note << "\n";
     }
-    return kExitFailed;
+    return kExitNoDevice;
   }
   return kExitOk;
 }
 
+ToolRunner DeclareDevices(CLI::App& command) {
+  auto json = std::make_shared<bool>(false);
+  command.add_flag("--json", *json, "a JSON array: mode, version, compatible, path");
+  return [json](ToolContext& context) { return RunDevices(context, *json); };
+}
+
 }  // namespace
 
-ULK_TOOL_COMMAND("devices", "devices", "list the flight computers present", RunDevices);
+ULK_TOOL_COMMAND("devices", "devices [--json]", "list the flight computers present", DeclareDevices);
