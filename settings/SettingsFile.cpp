@@ -126,8 +126,12 @@ bool ReadSettingsFile(std::istream& in, SettingsRecord& record, std::string& pro
     const std::string name = Trim(line.substr(0, eq));
     const std::string value = Trim(line.substr(eq + 1));
     if (name == "checksum") {
-      if (haveChecksum || !ParseChecksum(value, checksum)) {
-        problem = where + (haveChecksum ? "a second checksum" : "the checksum must be 0x and four hex digits, not \"" + value + "\"");
+      if (haveChecksum) {
+        problem = where + "a second checksum";
+        return false;
+      }
+      if (!ParseChecksum(value, checksum)) {
+        problem = where + "the checksum must be 0x and four hex digits, not \"" + value + "\"";
         return false;
       }
       haveChecksum = true;

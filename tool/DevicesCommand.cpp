@@ -14,19 +14,19 @@ int RunDevices(ToolContext& context, bool json) {
   Json list = Json::array();
   for (uint16_t product : {kApplicationProductId, kBootloaderProductId}) {
     for (const CHidDevice& device : CHidDevice::FindDevices(product, 0, 0)) {
-      const uint16_t version = device.attributes.versionNumber;
-      const bool compatible = (version & kVersionMask) == kRequiredVersion;
-      const char* mode = product == kApplicationProductId ? "application" : "bootloader";
-      if (json) {
-        list.push_back({{"mode", mode},
-                        {"version", Narrow(FormatVersion(version))},
-                        {"compatible", compatible},
-                        {"path", JsonText(Narrow(device.devicePath))}});
-      } else {
-        context.out << mode << " " << Narrow(FormatVersion(version)) << (compatible ? "" : " incompatible") << " "
-                    << Narrow(device.devicePath) << "\n";
-      }
+      uint16_t version = device.attributes.versionNumber;
       ++found;
+      if (json) {
+        list.push_back({{"mode", product == kApplicationProductId ? "application" : "bootloader"},
+                        {"version", Narrow(FormatVersion(version))},
+                        {"compatible", (version & kVersionMask) == kRequiredVersion},
+                        {"path", JsonText(Narrow(device.devicePath))}});
+        continue;
+      }
+      context.out << (product == kApplicationProductId ? "application " : "bootloader ")
+                  << Narrow(FormatVersion(version));
+      if ((version & kVersionMask) != kRequiredVersion) context.out << " incompatible";
+      context.out << " " << Narrow(device.devicePath) << "\n";
     }
   }
   // An empty list too, so that a script reads JSON whatever was found.

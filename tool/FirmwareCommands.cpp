@@ -95,7 +95,6 @@ int RunPack(ToolContext& context, const PackOptions& o) {
   }
   if (!hasLength) length = static_cast<long long>(image.size());
   if (IsStandardStream(outPath)) {
-    // The file itself is the output; what it holds goes to standard error.
     context.BinaryOut();
     if (!WriteFirmware(context.out, image, static_cast<int32_t>(length), bootloaderVersion, firmwareVersion,
                        formatVersion) ||
@@ -108,8 +107,10 @@ int RunPack(ToolContext& context, const PackOptions& o) {
     context.err << "ulktool: cannot write " << outPath << "\n";
     return kExitFailed;
   }
-  (IsStandardStream(outPath) ? context.err : context.out) << "Wrote " << outPath << ": firmware " << Narrow(FormatVersion(firmwareVersion)) << ", bootloader "
-              << Narrow(FormatVersion(bootloaderVersion)) << ", length " << length << "\n";
+  // With the file on standard output, what it holds is told on standard error.
+  std::ostream& told = IsStandardStream(outPath) ? context.err : context.out;
+  told << "Wrote " << outPath << ": firmware " << Narrow(FormatVersion(firmwareVersion)) << ", bootloader "
+       << Narrow(FormatVersion(bootloaderVersion)) << ", length " << length << "\n";
   return kExitOk;
 }
 

@@ -47,7 +47,8 @@ int RunLogbook(ToolContext& context, const LogbookOptions& o) {
 
 ToolRunner DeclareLogbook(CLI::App& command) {
   auto o = std::make_shared<LogbookOptions>();
-  command.add_option("PATH", o->paths, "data set files and folders to search (- for a data set file on standard input)");
+  command.add_option("PATH", o->paths,
+                     "data set files and folders to search (- for a data set file on standard input)");
   CLI::Option* json = command.add_flag("--json", o->json, "a JSON array of rows, every key in every row");
   command.add_flag("--csv", o->csv, "a header of the keys and a CSV record a row")->excludes(json);
   return [o](ToolContext& context) { return RunLogbook(context, *o); };

@@ -18,8 +18,8 @@ class ProgressBar {
   void Draw(int filled, char empty, const std::string& after) {
     constexpr int kWidth = 40;
     filled = filled < 0 ? 0 : filled > kWidth ? kWidth : filled;
-    out_ << "\r[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(kWidth - filled), empty)
-         << "] " << after << std::flush;
+    out_ << "\r[" << std::string(static_cast<size_t>(filled), '#')
+         << std::string(static_cast<size_t>(kWidth - filled), empty) << "] " << after << std::flush;
     open_ = true;
   }
   void EndLine() {

@@ -201,8 +201,9 @@ int RunSettings(ToolContext& context, const SettingsOptions& o) {
 ToolRunner DeclareSettings(CLI::App& command) {
   auto o = std::make_shared<SettingsOptions>();
   command.add_flag("--json", o->json, "the settings as JSON: settingsValid, settingsPacket, settings");
-  o->saveOption = command.add_option("--save", o->save, "save the device's settings to a settings file (- for standard output)")
-                      ->type_name("FILE");
+  o->saveOption =
+      command.add_option("--save", o->save, "save the device's settings to a settings file (- for standard output)")
+          ->type_name("FILE");
   o->loadOption = command.add_option("--load", o->load,
                                      "write the settings of a settings file (- for standard input) to the device; "
                                      "clears the flight memory, so --yes")

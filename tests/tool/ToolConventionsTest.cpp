@@ -174,7 +174,8 @@ TEST_F(ToolConventionsTest, DownloadIntoAPipeGivesTheSavedFilesAndTheCountOnly) 
 TEST_F(ToolConventionsTest, OnATerminalTheBarIsDrawnOnStandardError) {
   // `script` gives the tool a terminal for standard error; standard output goes to a file.
   const fs::path typescript = File("terminal.txt"), out = File("terminal-out.txt");
-  const std::string inner = "cd " + Cwd().string() + " && " ULKTOOL_PATH " " + kSim + "download flights >" + out.string();
+  const std::string inner =
+      "cd " + Cwd().string() + " && " ULKTOOL_PATH " " + kSim + "download flights >" + out.string();
   const std::string command = "script -qec \"" + inner + "\" " + Quoted(typescript) + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0);
   const std::string terminal = ReadFileBytes(typescript);
@@ -260,13 +261,12 @@ TEST_F(ToolConventionsTest, EveryDeviceCommandExitsWithThreeWithoutADevice) {
   WriteFileBytes(File("rocket.settings"), settings.str());
   const std::string flight = Quoted(FixturePath("small-flight.ulk"));
   const std::string saved = File("saved.settings").string();
-  for (const std::string& args : {std::string("devices"), std::string("settings"), std::string("settings --json"),
-                                  "settings --save " + saved, "settings --load " + Quoted(File("rocket.settings")) + " --yes",
-                                  std::string("settings set lineAMode=1 --yes"), std::string("altitude"),
-                                  std::string("voltage"), std::string("fire --yes"), std::string("clear --yes"),
-                                  std::string("reset-settings --yes"), std::string("bootloader"),
-                                  std::string("download flights"), "emulate " + flight,
-                                  "update " + Quoted(File("app.dat")), std::string("leave-bootloader")}) {
+  const std::vector<std::string> commands = {
+      "devices", "settings", "settings --json", "settings --save " + saved,
+      "settings --load " + Quoted(File("rocket.settings")) + " --yes", "settings set lineAMode=1 --yes", "altitude",
+      "voltage", "fire --yes", "clear --yes", "reset-settings --yes", "bootloader", "download flights",
+      "emulate " + flight, "update " + Quoted(File("app.dat")), "leave-bootloader"};
+  for (const std::string& args : commands) {
     SCOPED_TRACE(args);
     ToolRun run = Tool(kNoDevice + args);
     EXPECT_EQ(run.status, 3);
@@ -290,7 +290,8 @@ TEST_F(ToolConventionsTest, JsonThatAParserReadsWithEveryKeyAlways) {
     std::string read;     // what the parser gives
   };
   const Case cases[] = {
-      {"utf8.ulk", "Windy, \"gusty\"\n\xC3\xBC" "ber the field \xE2\x9C\x93", "Windy, \"gusty\"\n\xC3\xBC" "ber the field \xE2\x9C\x93"},
+      {"utf8.ulk", "Windy, \"gusty\"\n\xC3\xBC" "ber the field \xE2\x9C\x93",
+       "Windy, \"gusty\"\n\xC3\xBC" "ber the field \xE2\x9C\x93"},
       {"latin1.ulk", "caf\xE9 \xB0" "C", "caf\xC3\xA9 \xC2\xB0" "C"},
   };
   std::vector<std::string> keys;
@@ -430,7 +431,8 @@ TEST_F(ToolConventionsTest, ADamagedOrForeignSettingsFileIsRefusedBeforeTheDevic
     }
   }
   // The good one, with notes and Windows line ends, is taken.
-  const std::string noted = std::regex_replace(good, std::regex("\n"), "\n# rocket A, 38 mm motor\n\n", std::regex_constants::format_first_only);
+  const std::string noted = std::regex_replace(good, std::regex("\n"), "\n# rocket A, 38 mm motor\n\n",
+                                               std::regex_constants::format_first_only);
   WriteFileBytes(File("good.settings"), std::regex_replace(noted, std::regex("\n"), "\r\n"));
   ToolRun run = Tool(kSim + "settings --load " + Quoted(File("good.settings")) + " --yes");
   EXPECT_EQ(run.status, 0) << run.err;
