@@ -125,6 +125,16 @@ FirmwareFileResult ReadFirmware(std::istream& in, FirmwareImage& image, uint16_t
 bool WriteFirmwareFile(const std::wstring& path, const std::vector<uint8_t>& image, int32_t length,
                        uint16_t requiredBootloaderVersion, uint16_t firmwareVersion, uint16_t formatVersion) {
   if (image.size() > static_cast<size_t>(kFirmwareImageSize)) return false;
+  std::ofstream out(FilePath(path), std::ios::binary | std::ios::trunc);
+  if (!out.is_open()) return false;
+  if (!WriteFirmware(out, image, length, requiredBootloaderVersion, firmwareVersion, formatVersion)) return false;
+  out.close();
+  return !out.fail();
+}
+
+bool WriteFirmware(std::ostream& out, const std::vector<uint8_t>& image, int32_t length,
+                   uint16_t requiredBootloaderVersion, uint16_t firmwareVersion, uint16_t formatVersion) {
+  if (image.size() > static_cast<size_t>(kFirmwareImageSize)) return false;
   std::vector<uint8_t> file(kFirmwareMagic.begin(), kFirmwareMagic.end());
   file.reserve(kFirmwareFileSize);
   PutLittleEndian(file, formatVersion, 2);
@@ -134,10 +144,6 @@ bool WriteFirmwareFile(const std::wstring& path, const std::vector<uint8_t>& ima
   file.resize(kFirmwareHeaderSize + kFirmwareImageSize, 0xFF);
   ScrambleFirmware(file.data() + kFirmwareHeaderSize, kFirmwareImageSize);
   PutLittleEndian(file, static_cast<uint32_t>(length), 4);
-
-  std::ofstream out(FilePath(path), std::ios::binary | std::ios::trunc);
-  if (!out.is_open()) return false;
   out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-  out.close();
-  return !out.fail();
+  return out.good();
 }

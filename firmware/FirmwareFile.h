@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <istream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ FirmwareFileResult ReadFirmware(std::istream& in, FirmwareImage& image, uint16_t
 bool WriteFirmwareFile(const std::wstring& path, const std::vector<uint8_t>& image, int32_t length,
                        uint16_t requiredBootloaderVersion, uint16_t firmwareVersion,
                        uint16_t formatVersion = kFirmwareFormatVersion);
+// The same onto a stream; false when the image is too large or a write failed.
+bool WriteFirmware(std::ostream& out, const std::vector<uint8_t>& image, int32_t length,
+                   uint16_t requiredBootloaderVersion, uint16_t firmwareVersion,
+                   uint16_t formatVersion = kFirmwareFormatVersion);
 
 // XORs every little-endian 16-bit word with 0xC7B2 (its own inverse).
 void ScrambleFirmware(uint8_t* bytes, size_t size);

@@ -9,6 +9,7 @@
 
 #include "device/Altimeter.h"
 #include "device/Utf8.h"
+#include "flightdata/FlightJson.h"
 
 namespace fs = std::filesystem;
 
@@ -40,9 +41,11 @@ std::string StatusText(DataSetFileStatus status) {
 
 class LogbookRun {
  public:
-  explicit LogbookRun(const std::function<void(const LogbookRow&)>& row) : row_(row) {}
+  LogbookRun(const std::function<void(const LogbookRow&)>& row, std::istream* standardInput)
+      : row_(row), standardInput_(standardInput) {}
 
   void Path(const fs::path& path) {
+    if (standardInput_ && path == "-") return Read(path, *standardInput_);
     std::error_code ec;
     fs::file_status status = fs::status(path, ec);
     if (status.type() == fs::file_type::not_found) return Error(path, "no such file or folder");
@@ -101,7 +104,11 @@ class LogbookRun {
       int error = errno;
       return Error(path, error ? "cannot be opened: " + std::generic_category().message(error) : "cannot be opened");
     }
-    if (in.peek() == std::ifstream::traits_type::eof()) {
+    Read(path, in);
+  }
+
+  void Read(const fs::path& path, std::istream& in) {
+    if (in.peek() == std::istream::traits_type::eof()) {
       if (in.bad()) return Error(path, "cannot be read");
       return Error(path, "empty file");
     }
@@ -139,47 +146,15 @@ class LogbookRun {
   }
 
   const std::function<void(const LogbookRow&)>& row_;
+  std::istream* standardInput_;
   CAltimeter altimeter_;
   bool allRead_ = true;
 };
 
 // --- formats
 
-// The length of the valid UTF-8 sequence at text[i], 0 when there is none
-// (stray continuation bytes, overlong forms, surrogates, past U+10FFFF).
-size_t Utf8SequenceAt(const std::string& text, size_t i) {
-  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char c = byte(i);
-  size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3;
-    if (c == 0xE0) low = 0xA0;
-    if (c == 0xED) high = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (size_t k = 2; k < length; ++k)
-    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-  return length;
-}
-
-void AppendUnicodeEscape(std::string& out, unsigned char c) {
-  char escape[8];
-  std::snprintf(escape, sizeof escape, "\\u%04x", c);
-  out += escape;
-}
-
-// The keys of a row in their order, each with its value as JSON would have
-// it: null, a number's text, or a string (quoted by the format).
+// The keys of a row in their order, each with its value as the CSV has it:
+// null (an empty field), a number's text, or a string.
 struct Field {
   const char* key;
   enum Kind { Null, Number, Text } kind;
@@ -320,36 +295,6 @@ std::string CsvRecord(const std::vector<std::string>& fields) {
 
 }  // namespace
 
-std::string JsonQuoted(const std::string& text) {
-  std::string out = "\"";
-  out.reserve(text.size() + 2);
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      if (c == '"' || c == '\\') {
-        out += '\\';
-        out += static_cast<char>(c);
-      } else if (c < 0x20 || c == 0x7F) {
-        AppendUnicodeEscape(out, c);
-      } else {
-        out += static_cast<char>(c);
-      }
-      ++i;
-      continue;
-    }
-    size_t length = Utf8SequenceAt(text, i);
-    if (length > 0) {
-      out.append(text, i, length);
-      i += length;
-    } else {
-      // Not UTF-8: most likely a byte of the code page the comment was typed in.
-      AppendUnicodeEscape(out, c);
-      ++i;
-    }
-  }
-  return out + "\"";
-}
-
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
@@ -360,10 +305,11 @@ std::string CsvField(const std::string& text) {
   return out + "\"";
 }
 
-bool ForEachLogbookRow(const std::vector<fs::path>& paths, const std::function<void(const LogbookRow&)>& row) {
+bool ForEachLogbookRow(const std::vector<fs::path>& paths, const std::function<void(const LogbookRow&)>& row,
+                       std::istream* standardInput) {
   // The carried altitude is the process's; the logbook leaves it as it found it.
   const float carried = LastValidAltitude();
-  LogbookRun run(row);
+  LogbookRun run(row, standardInput);
   for (const fs::path& path : paths) run.Path(path);
   SetLastValidAltitude(carried);
   return run.AllRead();
@@ -392,18 +338,14 @@ void LogbookWriter::Write(const LogbookRow& row) {
     for (const Field& field : FieldsOf(row)) values.push_back(field.kind == Field::Text ? CsvField(field.value) : field.value);
     out_ << CsvRecord(values);
   } else {
-    // A row a line, in the same form as info's object.
-    std::string line = first_ ? "\n{" : ",\n{";
-    bool firstKey = true;
-    for (const Field& field : FieldsOf(row)) {
-      if (!firstKey) line += ", ";
-      firstKey = false;
-      line += '"';
-      line += field.key;
-      line += "\": ";
-      line += field.kind == Field::Null ? "null" : field.kind == Field::Text ? JsonQuoted(field.value) : field.value;
-    }
-    out_ << line << "}";
+    // A row a line, with info's keys and values for what they share.
+    Json object;
+    object["file"] = JsonText(row.file);
+    object["set"] = row.set ? Json(*row.set) : Json(nullptr);
+    PutSummary(object, row.error ? nullptr : &row.summary);
+    object["comment"] = row.comment ? JsonText(*row.comment) : Json(nullptr);
+    object["error"] = row.error ? JsonText(*row.error) : Json(nullptr);
+    out_ << (first_ ? "\n" : ",\n") << JsonLine(object);
   }
   first_ = false;
   out_.flush();
@@ -414,10 +356,11 @@ void LogbookWriter::End() {
   out_.flush();
 }
 
-bool WriteLogbook(const std::vector<fs::path>& paths, LogbookFormat format, std::ostream& out) {
+bool WriteLogbook(const std::vector<fs::path>& paths, LogbookFormat format, std::ostream& out,
+                  std::istream* standardInput) {
   LogbookWriter writer(out, format);
   writer.Begin();
-  bool allRead = ForEachLogbookRow(paths, [&](const LogbookRow& row) { writer.Write(row); });
+  bool allRead = ForEachLogbookRow(paths, [&](const LogbookRow& row) { writer.Write(row); }, standardInput);
   writer.End();
   return allRead;
 }

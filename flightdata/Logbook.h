@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <istream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -28,8 +29,9 @@ struct LogbookRow {
 // subfolders in path order, each file's sets in their order. A file is read
 // and decoded whole, its rows handed over, and dropped before the next.
 // Answers false when any file or folder could not be read (its row says why).
+// With standardInput, a path "-" is the data set file read from it.
 bool ForEachLogbookRow(const std::vector<std::filesystem::path>& paths,
-                       const std::function<void(const LogbookRow&)>& row);
+                       const std::function<void(const LogbookRow&)>& row, std::istream* standardInput = nullptr);
 
 enum class LogbookFormat { Table, Json, Csv };
 
@@ -48,11 +50,9 @@ class LogbookWriter {
 };
 
 // The whole logbook of the paths; answers as ForEachLogbookRow.
-bool WriteLogbook(const std::vector<std::filesystem::path>& paths, LogbookFormat format, std::ostream& out);
+bool WriteLogbook(const std::vector<std::filesystem::path>& paths, LogbookFormat format, std::ostream& out,
+                  std::istream* standardInput = nullptr);
 
-// Text as a JSON string: valid UTF-8 as it stands, a byte that is not part of
-// it read as Latin-1, and control characters escaped.
-std::string JsonQuoted(const std::string& text);
 // A CSV field as RFC 4180 has it: quoted, with quotes doubled, when it holds a
 // comma, a quote or a line break.
 std::string CsvField(const std::string& text);

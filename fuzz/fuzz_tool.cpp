@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   std::ostringstream out, err;
-  int status = RunTool(args, out, err, "sim:clock=virtual");
+  std::istringstream in;
+  int status = RunTool(args, out, err, in, "sim:clock=virtual");
   FUZZ_CHECK(status == kExitOk || status == kExitFailed || status == kExitUsage || status == kExitNoDevice);
   if (status == kExitUsage) FUZZ_CHECK(!err.str().empty());
   scratch.Empty();

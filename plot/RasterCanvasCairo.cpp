@@ -104,6 +104,18 @@ bool RasterCanvas::WritePng(const std::string& path) {
   return cairo_surface_write_to_png(surface_.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
 }
 
+bool RasterCanvas::WritePng(std::ostream& out) {
+  if (!surface_) return false;
+  Flush();
+  cairo_surface_flush(surface_.get());
+  auto write = [](void* closure, const unsigned char* data, unsigned int length) {
+    auto& stream = *static_cast<std::ostream*>(closure);
+    stream.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(length));
+    return stream ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+  };
+  return cairo_surface_write_to_png_stream(surface_.get(), write, &out) == CAIRO_STATUS_SUCCESS && out.flush();
+}
+
 uint32_t RasterCanvas::Pixel(int x, int y) {
   if (!surface_ || x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
   Flush();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,7 @@ class RasterCanvas : public PlotCanvas {
   void DrawText(const std::wstring& text, const PlotFont& font, uint32_t argb, float x, float y) override;
 
   bool WritePng(const std::string& path);
+  bool WritePng(std::ostream& out);
   // 0x00RRGGBB; 0 outside the image.
   uint32_t Pixel(int x, int y);
   // Every pixel, row by row, as Pixel gives it.

@@ -6,7 +6,7 @@ BUILD="$ROOT/build"
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev libcairo2-dev libhidapi-dev
           g++-mingw-w64-x86-64 googletest wine wine64 xvfb xauth fonts-dejavu-core ccache
-          msitools wixl zip unzip python3 clang libclang-rt-14-dev dpkg-dev lintian)
+          msitools wixl zip unzip python3 clang libclang-rt-14-dev dpkg-dev lintian libcli11-dev nlohmann-json3-dev)
 
 ensure_packages() {
   local missing=()

@@ -1,7 +1,9 @@
 // ulktool emulate: the control options dialog's "Emulate Launch...": the
 // flight of a data set file is fed to the device while its events are shown.
+#include <CLI/CLI.hpp>
 #include <atomic>
 #include <csignal>
+#include <memory>
 
 #include "app/MessageTexts.h"
 #include "device/Altimeter.h"
@@ -25,16 +27,23 @@ void OnInterrupt(int) {
 
 void Restore(int signal, void (*previous)(int)) { std::signal(signal, previous == SIG_ERR ? SIG_DFL : previous); }
 
-int RunEmulate(ToolContext& context) {
-  if (context.args.size() != 1) return context.Usage("emulate takes one data set file");
+int RunEmulate(ToolContext& context, const std::string& input) {
+  if (input.empty()) return context.Usage("emulate takes one data set file");
   CAltimeter& altimeter = Altimeter();
-  if (!altimeter.LoadDataSet(Widen(context.args[0]))) {
+  bool loaded = false;
+  if (IsStandardStream(input)) {
+    context.BinaryIn();
+    loaded = altimeter.LoadDataSet(context.in);
+  } else {
+    loaded = altimeter.LoadDataSet(Widen(input));
+  }
+  if (!loaded) {
     context.err << Narrow(MessageText(IDS_LOAD_FAILED)) << "\n";
     return kExitFailed;
   }
   altimeter.SelectDataSet(0);
   if (!altimeter.FlightDecoded()) {
-    context.err << "ulktool: " << context.args[0] << " holds no samples to emulate\n";
+    context.err << "ulktool: " << input << " holds no samples to emulate\n";
     return kExitFailed;
   }
   int status = ConnectNormal(context, altimeter);
@@ -51,8 +60,14 @@ int RunEmulate(ToolContext& context) {
   return ExitOf(outcome);
 }
 
+ToolRunner DeclareEmulate(CLI::App& command) {
+  auto input = std::make_shared<std::string>();
+  command.add_option("FILE", *input, "the data set file whose flight is fed (- for standard input)");
+  return [input](ToolContext& context) { return RunEmulate(context, *input); };
+}
+
 }  // namespace
 
 ULK_TOOL_COMMAND("emulate", "emulate FILE.ulk",
                  "feed the flight of data set 0 to the device and show the events it reports (Ctrl-C stops)",
-                 RunEmulate);
+                 DeclareEmulate);

@@ -1,25 +1,22 @@
 // ulktool firmware pack / firmware info / update / leave-bootloader.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <iostream>
+#include <memory>
+#include <random>
 #include <sstream>
 
-#ifdef _WIN32
-#include <io.h>
-#define ULK_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define ULK_ISATTY(fd) isatty(fd)
-#endif
-
 #include "device/TraceLog.h"
+#include "device/Utf8.h"
 #include "firmware/FirmwareFile.h"
 #include "firmware/UpdateFileCheck.h"
 #include "firmware/UpdateMessages.h"
 #include "firmware/UpdateTask.h"
+#include "tool/ProgressBar.h"
 #include "tool/ToolDevice.h"
 
 namespace {
@@ -36,16 +33,12 @@ bool ParseInteger(const std::string& text, long long low, long long high, long l
   return end && *end == '\0' && value >= low && value <= high;
 }
 
-bool ParseVersionOption(ToolContext& context, const char* name, uint16_t& version, std::string& problem) {
-  std::string text;
-  bool ok = true;
-  if (!context.TakeOption(name, text, ok)) {
-    if (!ok) problem = std::string(name) + " needs a value";
-    return ok;
-  }
+// A version option's text as a number; false (with why) when it is not one.
+bool ParseVersionOption(const std::string& name, const std::string& text, uint16_t& version, std::string& problem) {
+  if (text.empty()) return true;
   long long value = 0;
   if (!ParseInteger(text, 0, 0xFFFF, value)) {
-    problem = std::string(name) + " takes a 16-bit number such as 0x0401";
+    problem = name + " takes a 16-bit number such as 0x0401";
     return false;
   }
   version = static_cast<uint16_t>(value);
@@ -58,33 +51,36 @@ void PrintLines(std::ostream& out, const std::vector<std::wstring>& lines) {
 
 // --- firmware pack / firmware info
 
-int RunPack(ToolContext& context) {
+struct PackOptions {
+  std::string image, out;
+  std::string firmwareVersion, bootloaderVersion, formatVersion, length;
+};
+
+int RunPack(ToolContext& context, const PackOptions& o) {
   std::string problem;
   uint16_t firmwareVersion = 0, bootloaderVersion = kRequiredVersion, formatVersion = kFirmwareFormatVersion;
-  bool hasFirmware = context.args.end() != std::find_if(context.args.begin(), context.args.end(), [](auto& a) {
-                       return a == "--firmware-version" || a.rfind("--firmware-version=", 0) == 0;
-                     });
-  if (!ParseVersionOption(context, "--firmware-version", firmwareVersion, problem) ||
-      !ParseVersionOption(context, "--bootloader-version", bootloaderVersion, problem) ||
-      !ParseVersionOption(context, "--format-version", formatVersion, problem))
+  if (!ParseVersionOption("--firmware-version", o.firmwareVersion, firmwareVersion, problem) ||
+      !ParseVersionOption("--bootloader-version", o.bootloaderVersion, bootloaderVersion, problem) ||
+      !ParseVersionOption("--format-version", o.formatVersion, formatVersion, problem))
     return context.Usage(problem);
-  if (!hasFirmware) return context.Usage("firmware pack needs --firmware-version");
-  std::string lengthText;
-  bool ok = true;
-  bool hasLength = context.TakeOption("--length", lengthText, ok);
-  if (!ok) return context.Usage("--length needs a value");
   long long length = 0;
-  if (hasLength && !ParseInteger(lengthText, INT32_MIN, INT32_MAX, length))
+  const bool hasLength = !o.length.empty();
+  if (hasLength && !ParseInteger(o.length, INT32_MIN, INT32_MAX, length))
     return context.Usage("--length takes a signed 32-bit number");
-  if (context.args.size() != 3) return context.Usage("firmware pack takes IMAGE.bin and OUT.dat");
-  const std::string& imagePath = context.args[1];
-  const std::string& outPath = context.args[2];
+  const std::string& imagePath = o.image;
+  const std::string& outPath = o.out;
 
-  std::ifstream in(imagePath, std::ios::binary);
-  if (!in.is_open()) {
-    context.err << "ulktool: cannot open " << imagePath << "\n";
-    return kExitFailed;
+  std::ifstream file;
+  if (!IsStandardStream(imagePath)) {
+    file.open(FilePath(Widen(imagePath)), std::ios::binary);
+    if (!file.is_open()) {
+      context.err << "ulktool: cannot open " << imagePath << "\n";
+      return kExitFailed;
+    }
+  } else {
+    context.BinaryIn();
   }
+  std::istream& in = IsStandardStream(imagePath) ? context.in : file;
   // One byte more than an image can hold tells a file that is too large.
   std::vector<uint8_t> image(static_cast<size_t>(kFirmwareImageSize) + 1);
   in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
@@ -98,22 +94,38 @@ int RunPack(ToolContext& context) {
     return kExitFailed;
   }
   if (!hasLength) length = static_cast<long long>(image.size());
-  if (!WriteFirmwareFile(Widen(outPath), image, static_cast<int32_t>(length), bootloaderVersion, firmwareVersion,
-                         formatVersion)) {
+  if (IsStandardStream(outPath)) {
+    context.BinaryOut();
+    if (!WriteFirmware(context.out, image, static_cast<int32_t>(length), bootloaderVersion, firmwareVersion,
+                       formatVersion) ||
+        !context.out.flush()) {
+      context.err << "ulktool: cannot write to standard output\n";
+      return kExitFailed;
+    }
+  } else if (!WriteFirmwareFile(Widen(outPath), image, static_cast<int32_t>(length), bootloaderVersion,
+                                firmwareVersion, formatVersion)) {
     context.err << "ulktool: cannot write " << outPath << "\n";
     return kExitFailed;
   }
-  context.out << "Wrote " << outPath << ": firmware " << Narrow(FormatVersion(firmwareVersion)) << ", bootloader "
-              << Narrow(FormatVersion(bootloaderVersion)) << ", length " << length << "\n";
+  // With the file on standard output, what it holds is told on standard error.
+  std::ostream& told = IsStandardStream(outPath) ? context.err : context.out;
+  told << "Wrote " << outPath << ": firmware " << Narrow(FormatVersion(firmwareVersion)) << ", bootloader "
+       << Narrow(FormatVersion(bootloaderVersion)) << ", length " << length << "\n";
   return kExitOk;
 }
 
-int RunInfo(ToolContext& context) {
-  if (context.args.size() != 2) return context.Usage("firmware info takes FILE.dat");
+int RunFirmwareInfo(ToolContext& context, const std::string& path) {
   FirmwareImage image;
   UpdateVersions versions;
-  FirmwareFileResult read = LoadFirmwareFile(Widen(context.args[1]), image, versions.formatVersion,
-                                             versions.requiredBootloaderVersion, versions.firmwareVersion);
+  FirmwareFileResult read;
+  if (IsStandardStream(path)) {
+    context.BinaryIn();
+    read = ReadFirmware(context.in, image, versions.formatVersion, versions.requiredBootloaderVersion,
+                        versions.firmwareVersion);
+  } else {
+    read = LoadFirmwareFile(Widen(path), image, versions.formatVersion, versions.requiredBootloaderVersion,
+                            versions.firmwareVersion);
+  }
   UpdateResult problem = UpdateOk;
   switch (read) {
     case FirmwareFileNotOpened:
@@ -123,7 +135,7 @@ int RunInfo(ToolContext& context) {
       problem = UpdateNotFirmwareFile;
       break;
     case FirmwareFileEndedEarly:
-      context.out << "The firmware file ends early.\n";
+      context.err << "The firmware file ends early.\n";
       return kExitFailed;
     case FirmwareFileWrongFormat:
       problem = UpdateWrongFormatVersion;
@@ -132,7 +144,7 @@ int RunInfo(ToolContext& context) {
       break;
   }
   if (problem != UpdateOk) {
-    PrintLines(context.out, UpdateResultLines(problem, versions));
+    PrintLines(context.err, UpdateResultLines(problem, versions));
     return kExitFailed;
   }
   auto version = [](uint16_t v) { return Narrow(FormatVersion(v)); };
@@ -162,27 +174,46 @@ int RunInfo(ToolContext& context) {
   if ((versions.requiredBootloaderVersion & kVersionMask) != kRequiredVersion) problem = UpdateWrongBootloaderVersion;
   else if ((versions.firmwareVersion & kVersionMask) != kRequiredVersion) problem = UpdateWrongFirmwareVersion;
   if (problem == UpdateOk && lastBlock < 0) {
-    context.out << "The length lies outside the 131072-byte image.\n";
+    context.err << "The length lies outside the 131072-byte image.\n";
     problem = UpdateNotFirmwareFile;
   } else if (problem == UpdateOk && FirmwareDataBeyondLength(image)) {
-    context.out << "The image holds data past the blocks its length programs.\n";
+    context.err << "The image holds data past the blocks its length programs.\n";
     problem = UpdateNotFirmwareFile;
   } else if (problem == UpdateOk && FirmwareProgrammedBlocks(image) == 0) {
-    context.out << "The image programs no block.\n";
+    context.err << "The image programs no block.\n";
     problem = UpdateNotFirmwareFile;
   }
   if (problem != UpdateOk) {
-    PrintLines(context.out, UpdateResultLines(problem, versions));
+    PrintLines(context.err, UpdateResultLines(problem, versions));
     return kExitFailed;
   }
   return kExitOk;
 }
 
-int RunFirmware(ToolContext& context) {
-  if (context.args.empty()) return context.Usage("firmware needs pack or info");
-  if (context.args[0] == "pack") return RunPack(context);
-  if (context.args[0] == "info") return RunInfo(context);
-  return context.Usage("unknown firmware command \"" + context.args[0] + "\"");
+ToolRunner DeclareFirmware(CLI::App& command) {
+  struct Options {
+    PackOptions pack;
+    std::string info;
+    CLI::App* packCommand = nullptr;
+  };
+  auto o = std::make_shared<Options>();
+  command.require_subcommand(1);
+  o->packCommand = command.add_subcommand("pack", "write a firmware file from a flash image");
+  CLI::App& pack = *o->packCommand;
+  pack.add_option("IMAGE", o->pack.image, "the flash image, at most 131072 bytes (- for standard input)")->required();
+  pack.add_option("OUT", o->pack.out, "the firmware file to write (- for standard output)")->required();
+  pack.add_option("--firmware-version", o->pack.firmwareVersion, "the firmware's version, such as 0x0401")
+      ->type_name("0xNNNN")
+      ->required();
+  pack.add_option("--bootloader-version", o->pack.bootloaderVersion, "the bootloader it needs (default 0x0400)")
+      ->type_name("0xNNNN");
+  pack.add_option("--length", o->pack.length, "the length field (default: the image's size)")->type_name("N");
+  pack.add_option("--format-version", o->pack.formatVersion, "the file's format (default 0x0100)")->type_name("0xNNNN");
+  CLI::App* info = command.add_subcommand("info", "describe a firmware file");
+  info->add_option("FILE", o->info, "the firmware file (- for standard input)")->required();
+  return [o](ToolContext& context) {
+    return o->packCommand->parsed() ? RunPack(context, o->pack) : RunFirmwareInfo(context, o->info);
+  };
 }
 
 // --- update
@@ -190,24 +221,16 @@ int RunFirmware(ToolContext& context) {
 // On a terminal, a bar for the update's progress instead of its lines.
 class ToolUpdateBar : public UpdateView {
  public:
-  explicit ToolUpdateBar(std::ostream& out) : out_(out) {}
-  ~ToolUpdateBar() override {
-    if (drawn_) out_ << "\n";
-  }
+  explicit ToolUpdateBar(ProgressBar& bar) : bar_(bar) {}
   void ShowProgress(int blocksDone, int blocksInAll) override {
-    int percent = UpdatePercentage(blocksDone, blocksInAll);
-    if (drawn_ && percent == lastPercent_) return;
+    const int percent = UpdatePercentage(blocksDone, blocksInAll);
+    if (percent == lastPercent_) return;
     lastPercent_ = percent;
-    constexpr int kWidth = 40;
-    int filled = percent * kWidth / 100;
-    out_ << "\r[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(kWidth - filled), ' ')
-         << "] " << percent << "%" << std::flush;
-    drawn_ = true;
+    bar_.Draw(percent * 40 / 100, ' ', std::to_string(percent) + "%");
   }
 
  private:
-  std::ostream& out_;
-  bool drawn_ = false;
+  ProgressBar& bar_;
   int lastPercent_ = -1;
 };
 
@@ -276,18 +299,56 @@ int ConnectForUpdate(ToolContext& context, CAltimeter& altimeter) {
   return kExitNoDevice;
 }
 
-int RunUpdate(ToolContext& context) {
-  if (context.args.size() != 1) return context.Usage("update takes FILE.dat");
-  const std::string path = context.args[0];
+// Standard input kept in a temporary file, for the steps that read a firmware
+// file by its name (the check, then the update); removed when done.
+class SpooledInput {
+ public:
+  ~SpooledInput() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove(path_, ignored);
+  }
+  // Up to one byte more than a firmware file, which the reader takes as it
+  // would take a longer file.
+  bool Spool(std::istream& in) {
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+    if (ec) return false;
+    std::random_device random;
+    path_ = folder / ("ulktool-" + std::to_string(random()) + "-" + std::to_string(random()) + ".dat");
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    std::vector<char> bytes(kFirmwareFileSize + 1);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (in.bad() || !out.is_open()) return false;
+    out.write(bytes.data(), in.gcount());
+    out.close();
+    return !out.fail();
+  }
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+int RunUpdate(ToolContext& context, const std::string& path) {
   if (!context.AttachDevice()) return kExitUsage;
+  SpooledInput spooled;
+  std::wstring file = Widen(path);
+  if (IsStandardStream(path)) {
+    context.BinaryIn();
+    if (!spooled.Spool(context.in)) {
+      context.err << "ulktool: standard input could not be kept in a temporary file\n";
+      return kExitFailed;
+    }
+    file = WideName(spooled.Path());
+  }
   // A file that cannot be programmed must not send an application firmware
   // into its bootloader, where it would stay without its application.
   FirmwareImage image;
   UpdateVersions checked;
-  UpdateResult check = CheckFirmwareFile(Widen(path), image, checked);
+  UpdateResult check = CheckFirmwareFile(file, image, checked);
   if (check != UpdateOk) {
-    PrintLines(context.out, UpdateResultLines(check, checked));
-    context.out << Narrow(kUpdateFailed) << "\n";
+    PrintLines(context.err, UpdateResultLines(check, checked));
+    context.err << Narrow(kUpdateFailed) << "\n";
     return kExitFailed;
   }
   CAltimeter& altimeter = Altimeter();
@@ -296,22 +357,29 @@ int RunUpdate(ToolContext& context) {
 
   UpdateResult result;
   {
-    // Every line on standard output, as the tool has always written them.
-    const bool bar = &context.out == &std::cout && ULK_ISATTY(1);
-    ToolTaskHost host(context.out, context.out, false, bar ? nullptr : &context.out);
-    ToolUpdateBar drawn(context.out);
+    // The outcome on standard output, how it goes on standard error; the
+    // percentages as a bar where standard error is a terminal, else not at all.
+    const bool bar = context.ErrIsTerminal();
+    ProgressBar line(context.err);
+    BarTaskHost host(context.err, context.out, line);
+    ToolUpdateBar drawn(line);
     UpdateProgressLines progressLines;
-    result = UpdateFirmwareTask(altimeter, host, Widen(path), progressLines, bar ? &drawn : nullptr);
+    result = UpdateFirmwareTask(altimeter, host, file, progressLines, bar ? &drawn : nullptr);
   }
   altimeter.Close();
   if (result == UpdateOk) return kExitOk;
   return result == UpdateChannelNotOpened ? EndWithoutDevice(context) : kExitFailed;
 }
 
+ToolRunner DeclareUpdate(CLI::App& command) {
+  auto path = std::make_shared<std::string>();
+  command.add_option("FILE", *path, "the firmware file (- for standard input)")->required();
+  return [path](ToolContext& context) { return RunUpdate(context, *path); };
+}
+
 // --- leave-bootloader
 
 int RunLeaveBootloader(ToolContext& context) {
-  if (!context.args.empty()) return context.Usage("leave-bootloader takes no arguments");
   if (!context.AttachDevice()) return kExitUsage;
   CAltimeter& altimeter = Altimeter();
   uint16_t version = 0;
@@ -325,7 +393,7 @@ int RunLeaveBootloader(ToolContext& context) {
   UpdateResult result = altimeter.LeaveBootloader();
   altimeter.Close();
   if (result != UpdateOk) {
-    context.out << "The bootloader could not be told to leave.\n";
+    context.err << "The bootloader could not be told to leave.\n";
     return result == UpdateChannelNotOpened ? kExitNoDevice : kExitFailed;
   }
   context.out << "The device leaves its bootloader and starts its application firmware.\n";
@@ -337,7 +405,7 @@ int RunLeaveBootloader(ToolContext& context) {
 ULK_TOOL_COMMAND("firmware",
                  "firmware pack IMAGE.bin OUT.dat --firmware-version 0xNNNN [--bootloader-version 0x0400] "
                  "[--length N] [--format-version 0x0100] | firmware info FILE.dat",
-                 "write a firmware file from a flash image, or describe one", RunFirmware);
-ULK_TOOL_COMMAND("update", "update FILE.dat", "update the device's firmware through its bootloader", RunUpdate);
+                 "write a firmware file from a flash image, or describe one", DeclareFirmware);
+ULK_TOOL_COMMAND("update", "update FILE.dat", "update the device's firmware through its bootloader", DeclareUpdate);
 ULK_TOOL_COMMAND("leave-bootloader", "leave-bootloader", "send the bootloader back to the application firmware",
-                 RunLeaveBootloader);
+                 [](CLI::App&) -> ToolRunner { return RunLeaveBootloader; });

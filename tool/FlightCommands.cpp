@@ -1,26 +1,22 @@
 // ulktool's flight data commands: the download dialog's "Read Data" and save
 // steps, the main window's exports, and a summary of a data set file.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
-
-#ifdef _WIN32
-#include <io.h>
-#define ULK_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define ULK_ISATTY(fd) isatty(fd)
-#endif
 
 #include "app/MessageTexts.h"
 #include "device/Altimeter.h"
 #include "resources/resource.h"
 #include "device/Utf8.h"
 #include "flightdata/DownloadTasks.h"
+#include "flightdata/FlightJson.h"
 #include "flightdata/FlightSummary.h"
+#include "settings/SettingsFile.h"
+#include "tool/ProgressBar.h"
 #include "tool/Tool.h"
 #include "tool/ToolDevice.h"
 
@@ -30,28 +26,17 @@ const std::string kCouldNotLoad = Narrow(MessageText(IDS_LOAD_FAILED));
 const std::string kErrorSaving = Narrow(MessageText(IDS_SAVE_FAILED));
 const std::string kCsvFailed = Narrow(MessageText(IDS_CSV_SAVE_FAILED));
 
-bool StdoutIsTerminal(const ToolContext& context) {
-  return &context.out == &std::cout && ULK_ISATTY(1);
-}
-
-// A bar that redraws itself on a terminal for each stored packet.
+// A bar for the stored packets, on a terminal.
 class ToolDownloadBar : public DownloadView {
  public:
-  explicit ToolDownloadBar(std::ostream& out) : out_(out) {}
-  ~ToolDownloadBar() override {
-    if (drawn_) out_ << "\n";
-  }
+  explicit ToolDownloadBar(ProgressBar& bar) : bar_(bar) {}
   void ShowPacket(int packetIndex) override {
-    constexpr int kWidth = 40;
-    int filled = (packetIndex + 1) * kWidth / kMaxFlashPackets;
-    out_ << "\r[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(kWidth - filled), '.')
-         << "] packet " << packetIndex + 1 << " of at most " << kMaxFlashPackets << std::flush;
-    drawn_ = true;
+    bar_.Draw((packetIndex + 1) * 40 / kMaxFlashPackets, '.',
+              "packet " + std::to_string(packetIndex + 1) + " of at most " + std::to_string(kMaxFlashPackets));
   }
 
  private:
-  std::ostream& out_;
-  bool drawn_ = false;
+  ProgressBar& bar_;
 };
 
 // The files of an earlier download in the folder: flight-<k>.ulk (and .csv
@@ -71,21 +56,18 @@ std::vector<std::string> EarlierDownload(const std::filesystem::path& folder, bo
   return found;
 }
 
-int RunDownload(ToolContext& context) {
-  bool csv = context.TakeFlag("--csv");
-  bool force = context.TakeFlag("--force");
-  if (context.args.size() != 1) return context.Usage("download takes one folder");
-  std::filesystem::path folder = FilePath(Widen(context.args[0]));
+int RunDownload(ToolContext& context, const std::string& target, bool csv, bool force) {
+  std::filesystem::path folder = FilePath(Widen(target));
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (!std::filesystem::is_directory(folder, ec)) {
-    context.err << "ulktool: " << context.args[0] << " is not a folder that can be written\n";
+    context.err << "ulktool: " << target << " is not a folder that can be written\n";
     return kExitFailed;
   }
   // Flights saved before are never replaced unasked: nothing is downloaded or written.
   const std::vector<std::string> earlier = EarlierDownload(folder, csv);
   if (!earlier.empty() && !force) {
-    context.err << "ulktool: " << context.args[0] << " already holds";
+    context.err << "ulktool: " << target << " already holds";
     for (const std::string& name : earlier) context.err << " " << name;
     context.err << "\nulktool: nothing was downloaded or written; download into another folder, or give --force to "
                    "replace them\n";
@@ -95,15 +77,17 @@ int RunDownload(ToolContext& context) {
   CAltimeter altimeter;
   int connected = ConnectNormal(context, altimeter);
   if (connected != kExitOk) return connected;
-  // On a terminal a bar instead of a line per packet; the count comes after the saved files.
-  const bool bar = StdoutIsTerminal(context);
+  // Standard output is for the saved files and the count that comes after
+  // them: no line a packet, but a bar where standard error is a terminal.
+  const bool bar = context.ErrIsTerminal();
   std::ostringstream count;
   DownloadOutcome outcome;
   {
-    ToolTaskHost host(context.err, count, false, bar ? nullptr : &context.out);
+    ProgressBar line(context.err);
+    BarTaskHost host(context.err, count, line);
     DownloadView noPicture;
-    ToolDownloadBar drawn(context.out);
-    outcome = DownloadTask(altimeter, host, bar ? drawn : noPicture);
+    ToolDownloadBar drawn(line);
+    outcome = DownloadTask(altimeter, host, bar ? static_cast<DownloadView&>(drawn) : noPicture);
   }
   if (outcome == DownloadOutcome::NotConnected) return kExitNoDevice;
   if (outcome != DownloadOutcome::Done) return kExitFailed;
@@ -130,24 +114,55 @@ int RunDownload(ToolContext& context) {
   return kExitOk;
 }
 
+// A data set file named on the command line into the altimeter; "-" reads standard input.
+bool LoadInput(ToolContext& context, const std::string& name, CAltimeter& altimeter) {
+  if (!IsStandardStream(name)) return altimeter.LoadDataSet(Widen(name));
+  context.BinaryIn();
+  return altimeter.LoadDataSet(context.in);
+}
+
 // csv and xml: load, then export data set 0 as the main window does after "Open...".
-int RunExport(ToolContext& context, bool xml) {
-  if (context.args.size() != 2) return context.Usage("needs a data set file and an output file");
+int RunExport(ToolContext& context, const std::string& input, const std::string& output, bool xml) {
   CAltimeter altimeter;
-  if (!altimeter.LoadDataSet(Widen(context.args[0]))) {
+  if (!LoadInput(context, input, altimeter)) {
     context.err << kCouldNotLoad << "\n";
     return kExitFailed;
   }
-  std::wstring out = Widen(context.args[1]);
-  if (!(xml ? altimeter.WriteXml(0, out) : altimeter.WriteCsv(0, out))) {
-    context.err << kErrorSaving << "\n";
-    return kExitFailed;
+  if (IsStandardStream(output)) {
+    context.BinaryOut();
+    if (xml) altimeter.WriteXml(0, context.out);
+    else altimeter.WriteCsv(0, context.out);
+    context.out.flush();
+    if (context.out) return kExitOk;
+  } else if (xml ? altimeter.WriteXml(0, Widen(output)) : altimeter.WriteCsv(0, Widen(output))) {
+    return kExitOk;
   }
-  return kExitOk;
+  context.err << kErrorSaving << "\n";
+  return kExitFailed;
 }
 
-int RunCsv(ToolContext& context) { return RunExport(context, false); }
-int RunXml(ToolContext& context) { return RunExport(context, true); }
+template <bool Xml>
+ToolRunner DeclareExport(CLI::App& command) {
+  auto files = std::make_shared<std::pair<std::string, std::string>>();
+  command.add_option("FILE", files->first, "the data set file (- for standard input)")->required();
+  command.add_option("OUT", files->second, Xml ? "the XML file to write (- for standard output)"
+                                                : "the CSV file to write (- for standard output)")
+      ->required();
+  return [files](ToolContext& context) { return RunExport(context, files->first, files->second, Xml); };
+}
+
+ToolRunner DeclareDownload(CLI::App& command) {
+  struct Options {
+    std::string folder;
+    bool csv = false, force = false;
+  };
+  auto o = std::make_shared<Options>();
+  command.add_option("DIR", o->folder, "the folder for flight-1.ulk, flight-2.ulk, ... (made when missing)")
+      ->required();
+  command.add_flag("--csv", o->csv, "a CSV file beside each data set file");
+  command.add_flag("--force", o->force, "replace the files of an earlier download in DIR");
+  return [o](ToolContext& context) { return RunDownload(context, o->folder, o->csv, o->force); };
+}
 
 // --- info
 
@@ -156,26 +171,6 @@ std::string Fixed(double value, int decimals = 1) {
   std::snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
 }
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      // The comment is in the code page it was typed in; as Latin-1 it is at least valid JSON.
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-std::string JsonNumber(double value) { return FormatStreamNumber(value); }
 
 std::string PacketHex(const SettingsPacket& packet) {
   static const char digits[] = "0123456789abcdef";
@@ -203,19 +198,6 @@ Summary Summarise(CAltimeter& altimeter) {
   return s;
 }
 
-struct SettingsField {
-  const char* name;
-  long value;
-};
-
-std::vector<SettingsField> SettingsFields(const SettingsRecord& r) {
-  return {{"deviceFlag", r.deviceFlag},       {"deviceParam1", r.deviceParam1},   {"machInhibit", r.machInhibit},
-          {"minBattery", r.minBattery},       {"altitudeOffset", r.altitudeOffset}, {"lineAMode", r.lineAMode},
-          {"lineBMode", r.lineBMode},         {"lineAValue", r.lineAValue},       {"lineBValue", r.lineBValue},
-          {"imperialUnits", r.imperialUnits}, {"deviceParam2", r.deviceParam2},   {"lineADelay", r.lineADelay},
-          {"lineBDelay", r.lineBDelay},       {"lineAOnTime", r.lineAOnTime},     {"lineBOnTime", r.lineBOnTime}};
-}
-
 std::string FiredText(const std::optional<double>& time) { return time ? "at " + Fixed(*time) + " s" : "never"; }
 
 void PrintText(std::ostream& out, const Summary& summary, const std::string& comment, const SettingsRecord& settings,
@@ -236,46 +218,34 @@ void PrintText(std::ostream& out, const Summary& summary, const std::string& com
   }
   out << "Comment: " << comment << "\n"
       << "Settings: checksum " << (valid ? "valid" : "invalid") << ", packet " << PacketHex(settings.packet) << "\n";
-  for (const SettingsField& field : SettingsFields(settings)) out << "  " << field.name << " = " << field.value << "\n";
+  for (const SettingsField& field : kSettingsFields) out << "  " << field.name << " = " << field.get(settings) << "\n";
 }
 
-// The logbook has every key in every row; info keeps the keys it has always given.
+// Every key whatever the file holds, null where a set has no value; the
+// summary's keys are the logbook's.
 void PrintJson(std::ostream& out, const Summary& summary, const std::string& comment, const SettingsRecord& settings,
                bool valid) {
-  const FlightSummary& s = summary.flight;
-  auto optional = [](const std::optional<double>& time) { return time ? JsonNumber(*time) : std::string("null"); };
-  out << "{\"packets\": " << summary.packets << ", \"dataSets\": " << summary.dataSets << ", \"samples\": " << s.samples
-      << ", \"duration\": " << JsonNumber(s.duration);
-  if (s.samples > 0) {
-    out << ", \"groundAltitudeMsl\": " << JsonNumber(*s.groundAltitudeMsl)
-        << ", \"apogeeAgl\": " << JsonNumber(*s.apogeeAgl) << ", \"apogeeTime\": " << JsonNumber(*s.apogeeTime)
-        << ", \"maxVelocity\": " << JsonNumber(*s.maxVelocity)
-        << ", \"maxVelocityTime\": " << JsonNumber(*s.maxVelocityTime)
-        << ", \"lineAFirstFired\": " << optional(s.lineAFirstFired)
-        << ", \"lineBFirstFired\": " << optional(s.lineBFirstFired) << ", \"batteryMin\": " << JsonNumber(*s.batteryMin)
-        << ", \"temperatureMin\": " << JsonNumber(*s.temperatureMin)
-        << ", \"temperatureMax\": " << JsonNumber(*s.temperatureMax);
-  } else {
-    out << ", \"apogeeAgl\": null, \"apogeeTime\": null, \"maxVelocity\": null, \"maxVelocityTime\": null";
-  }
-  out << ", \"comment\": " << JsonString(comment) << ", \"settingsValid\": " << (valid ? "true" : "false")
-      << ", \"settingsPacket\": \"" << PacketHex(settings.packet) << "\", \"settings\": {";
-  bool first = true;
-  for (const SettingsField& field : SettingsFields(settings)) {
-    out << (first ? "" : ", ") << "\"" << field.name << "\": " << field.value;
-    first = false;
-  }
-  out << "}}\n";
+  Json object;
+  object["packets"] = summary.packets;
+  object["dataSets"] = summary.dataSets;
+  PutSummary(object, &summary.flight);
+  object["comment"] = JsonText(comment);
+  PutSettings(object, settings.packet, valid, settings);
+  out << JsonLine(object) << "\n";
 }
 
-int RunInfo(ToolContext& context) {
-  bool json = context.TakeFlag("--json");
-  if (context.args.size() != 1) return context.Usage("info takes one data set file");
+int RunInfo(ToolContext& context, const std::string& input, bool json) {
   // Read aside rather than loaded, so that a file whose settings fail their
   // checksum is still summarised, with settingsValid false.
   DataSetFileContents contents;
   contents.settings.LoadDefaults();
-  DataSetFileStatus status = ReadDataSetFile(Widen(context.args[0]), contents);
+  DataSetFileStatus status;
+  if (IsStandardStream(input)) {
+    context.BinaryIn();
+    status = ReadDataSet(context.in, contents);
+  } else {
+    status = ReadDataSetFile(Widen(input), contents);
+  }
   if (status != DataSetFileStatus::Read && status != DataSetFileStatus::InvalidSettings) {
     context.err << kCouldNotLoad << "\n";
     return kExitFailed;
@@ -292,12 +262,19 @@ int RunInfo(ToolContext& context) {
   return kExitOk;
 }
 
+ToolRunner DeclareInfo(CLI::App& command) {
+  auto o = std::make_shared<std::pair<std::string, bool>>();
+  command.add_option("FILE", o->first, "the data set file (- for standard input)")->required();
+  command.add_flag("--json", o->second, "one JSON object; every key always there, null where there is no value");
+  return [o](ToolContext& context) { return RunInfo(context, o->first, o->second); };
+}
+
 }  // namespace
 
 ULK_TOOL_COMMAND("download", "download DIR [--csv] [--force]",
                  "download the flight memory; save data set k as DIR/flight-<k+1>.ulk (and .csv); files of an earlier "
                  "download are replaced only with --force",
-                 RunDownload);
-ULK_TOOL_COMMAND("csv", "csv FILE.ulk OUT.csv", "export data set 0 of a file as CSV", RunCsv);
-ULK_TOOL_COMMAND("xml", "xml FILE.ulk OUT.xml", "export data set 0 of a file as XML", RunXml);
-ULK_TOOL_COMMAND("info", "info FILE.ulk [--json]", "summarise the flight in a data set file", RunInfo);
+                 DeclareDownload);
+ULK_TOOL_COMMAND("csv", "csv FILE.ulk OUT.csv", "export data set 0 of a file as CSV", DeclareExport<false>);
+ULK_TOOL_COMMAND("xml", "xml FILE.ulk OUT.xml", "export data set 0 of a file as XML", DeclareExport<true>);
+ULK_TOOL_COMMAND("info", "info FILE.ulk [--json]", "summarise the flight in a data set file", DeclareInfo);

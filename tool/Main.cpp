@@ -4,5 +4,6 @@
 #include "tool/Tool.h"
 
 int main(int argc, char** argv) {
-  return RunTool(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, std::getenv("ULKUSB_DEVICE"));
+  return RunTool(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, std::cin,
+                 std::getenv("ULKUSB_DEVICE"));
 }

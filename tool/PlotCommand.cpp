@@ -1,5 +1,7 @@
 // ulktool plot: data set 0 of a file drawn as the main window draws it, to PNG.
+#include <CLI/CLI.hpp>
 #include <charconv>
+#include <memory>
 
 #include "device/Altimeter.h"
 #include "tool/Tool.h"
@@ -9,6 +11,11 @@
 #endif
 
 namespace {
+
+struct PlotOptions {
+  std::string input, output;
+  std::string size = "1280x800";
+};
 
 #ifdef ULK_HAVE_CAIRO
 
@@ -24,22 +31,22 @@ bool ParseSize(const std::string& text, int& width, int& height) {
   return ParseSide(text.substr(0, x), width) && ParseSide(text.substr(x + 1), height);
 }
 
-int RunPlot(ToolContext& context) {
-  std::string size = "1280x800";
-  bool ok = true;
-  context.TakeOption("--size", size, ok);
-  if (!ok) return context.Usage("--size needs WxH");
+int RunPlot(ToolContext& context, const PlotOptions& o) {
   int width = 0;
   int height = 0;
-  if (!ParseSize(size, width, height))
+  if (!ParseSize(o.size, width, height))
     return context.Usage("--size must be WxH, each side 1 to " + std::to_string(RasterCanvas::kMaxSide));
-  if (context.args.size() != 2) return context.Usage("plot takes a data set file and a PNG file");
-  const std::string& input = context.args[0];
-  const std::string& output = context.args[1];
 
   CAltimeter altimeter;
-  if (!altimeter.LoadDataSet(Widen(input))) {
-    context.err << "ulktool: " << input << ": Could not load file. Make sure the file is valid and not locked.\n";
+  bool loaded = false;
+  if (IsStandardStream(o.input)) {
+    context.BinaryIn();
+    loaded = altimeter.LoadDataSet(context.in);
+  } else {
+    loaded = altimeter.LoadDataSet(Widen(o.input));
+  }
+  if (!loaded) {
+    context.err << "ulktool: " << o.input << ": Could not load file. Make sure the file is valid and not locked.\n";
     return kExitFailed;
   }
   altimeter.plotFrame.width = width;
@@ -47,12 +54,19 @@ int RunPlot(ToolContext& context) {
   altimeter.SelectPlotSet(0);
   RasterCanvas canvas(width, height);
   if (!canvas.Valid()) {
-    context.err << "ulktool: cannot make a " << size << " image\n";
+    context.err << "ulktool: cannot make a " << o.size << " image\n";
     return kExitFailed;
   }
   altimeter.RenderPlot(canvas);
-  if (!canvas.WritePng(output)) {
-    context.err << "ulktool: cannot write " << output << "\n";
+  bool written = false;
+  if (IsStandardStream(o.output)) {
+    context.BinaryOut();
+    written = canvas.WritePng(context.out);
+  } else {
+    written = canvas.WritePng(o.output);
+  }
+  if (!written) {
+    context.err << "ulktool: cannot write " << o.output << "\n";
     return kExitFailed;
   }
   return kExitOk;
@@ -60,14 +74,22 @@ int RunPlot(ToolContext& context) {
 
 #else
 
-int RunPlot(ToolContext& context) {
+int RunPlot(ToolContext& context, const PlotOptions&) {
   context.err << "ulktool: plot is not available in this build\n";
   return kExitFailed;
 }
 
 #endif
 
+ToolRunner DeclarePlot(CLI::App& command) {
+  auto o = std::make_shared<PlotOptions>();
+  command.add_option("FILE", o->input, "the data set file (- for standard input)")->required();
+  command.add_option("OUT", o->output, "the PNG file to write (- for standard output)")->required();
+  command.add_option("--size", o->size, "the image's width and height in pixels (default 1280x800)")->type_name("WxH");
+  return [o](ToolContext& context) { return RunPlot(context, *o); };
+}
+
 }  // namespace
 
 ULK_TOOL_COMMAND("plot", "plot FILE.ulk OUT.png [--size WxH]", "draw data set 0 of a file as a PNG (default 1280x800)",
-                 RunPlot);
+                 DeclarePlot);

@@ -1,11 +1,15 @@
 // ulktool's settings and control commands: the device settings dialog's and
 // the control options dialog's operations, with their status texts.
-#include <charconv>
-#include <cstdio>
-#include <sstream>
+#include <CLI/CLI.hpp>
+#include <fstream>
+#include <memory>
 
 #include "device/Altimeter.h"
+#include "device/Utf8.h"
 #include "flightdata/DownloadTasks.h"
+#include "flightdata/FlightJson.h"
+#include "flightdata/ReplacingFile.h"
+#include "settings/SettingsFile.h"
 #include "settings/ControlTasks.h"
 #include "settings/SettingsTasks.h"
 #include "tool/Tool.h"
@@ -16,51 +20,6 @@ namespace {
 // The first line of the question the dialogs ask before flight data goes.
 constexpr const char* kClearsFlightData = "Writing settings will clear all flight data.";
 
-// A working field of the settings record, by the name it has in the record.
-struct SettingsField {
-  const char* name;
-  long minimum;
-  long maximum;
-  const char* unit;
-  long (*get)(const SettingsRecord&);
-  void (*set)(SettingsRecord&, long);
-};
-
-#define ULK_FIELD(field, type, minimum, maximum, unit)                                           \
-  SettingsField {                                                                                \
-    #field, minimum, maximum, unit, [](const SettingsRecord& r) { return static_cast<long>(r.field); }, \
-        [](SettingsRecord& r, long v) { r.field = static_cast<type>(v); }                        \
-  }
-
-// Ranges are what the packet can carry, narrowed where a wider value would be
-// no setting: the line modes stop at 5, the minimum battery at the 14 V the
-// settings dialog accepts, and the offset at what reads back unchanged.
-const SettingsField kFields[] = {
-    ULK_FIELD(deviceFlag, bool, 0, 1, ""),
-    ULK_FIELD(deviceParam1, uint16_t, 0, 65535, ""),
-    ULK_FIELD(machInhibit, uint16_t, 0, 65535, " (tenths of a second)"),
-    ULK_FIELD(minBattery, uint8_t, 0, 140, " (tenths of a volt)"),
-    ULK_FIELD(altitudeOffset, int32_t, -32768, 32767, " (metres)"),
-    ULK_FIELD(lineAMode, uint8_t, 0, 5, " (0 disabled, 1 time, 2 apogee, 3 altitude, 4 altitude before apogee, 5 peak climb velocity)"),
-    ULK_FIELD(lineBMode, uint8_t, 0, 5, " (0 disabled, 1 time, 2 apogee, 3 altitude, 4 altitude before apogee, 5 peak climb velocity)"),
-    ULK_FIELD(lineAValue, uint16_t, 0, 65535, ""),
-    ULK_FIELD(lineBValue, uint16_t, 0, 65535, ""),
-    ULK_FIELD(imperialUnits, bool, 0, 1, " (0 metric, 1 imperial)"),
-    ULK_FIELD(deviceParam2, uint16_t, 0, 65535, ""),
-    ULK_FIELD(lineADelay, uint8_t, 0, 255, " (tenths of a second)"),
-    ULK_FIELD(lineBDelay, uint8_t, 0, 255, " (tenths of a second)"),
-    ULK_FIELD(lineAOnTime, uint8_t, 0, 255, " (tenths of a second)"),
-    ULK_FIELD(lineBOnTime, uint8_t, 0, 255, " (tenths of a second)"),
-};
-
-#undef ULK_FIELD
-
-const SettingsField* FindField(const std::string& name) {
-  for (const SettingsField& field : kFields)
-    if (name == field.name) return &field;
-  return nullptr;
-}
-
 // The packet as the device sent it, whether its checksum held, and the record's fields.
 void PrintSettings(ToolContext& context, const SettingsPacket& packet, bool valid, const SettingsRecord& record) {
   static const char digits[] = "0123456789abcdef";
@@ -68,7 +27,7 @@ void PrintSettings(ToolContext& context, const SettingsPacket& packet, bool vali
   for (uint8_t byte : packet) context.out << ' ' << digits[byte >> 4] << digits[byte & 15];
   context.out << "\n";
   context.out << "checksum: " << (valid ? "valid" : "invalid") << "\n";
-  for (const SettingsField& field : kFields) context.out << field.name << " = " << field.get(record) << "\n";
+  for (const SettingsField& field : kSettingsFields) context.out << field.name << " = " << field.get(record) << "\n";
 }
 
 void PrintSettings(ToolContext& context, const SettingsRecord& record) {
@@ -81,12 +40,6 @@ bool Connect(ToolContext& context, CAltimeter& altimeter, int& status) {
   return status == kExitOk;
 }
 
-bool ParseValue(const std::string& text, long& value) {
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && ptr == end && !text.empty();
-}
-
 // A question of a destructive command without --yes is a refusal before the
 // device is touched.
 int RefuseWithoutYes(ToolContext& context, const char* question) {
@@ -95,27 +48,21 @@ int RefuseWithoutYes(ToolContext& context, const char* question) {
   return kExitUsage;
 }
 
-int RunSettingsSet(ToolContext& context) {
-  bool yes = context.TakeFlag("--yes");
+int RunSettingsSet(ToolContext& context, const std::vector<std::string>& assignments, bool yes) {
   std::vector<std::pair<const SettingsField*, long>> changes;
-  for (size_t i = 1; i < context.args.size(); ++i) {
-    const std::string& arg = context.args[i];
+  for (const std::string& arg : assignments) {
     size_t eq = arg.find('=');
     if (eq == std::string::npos) return context.Usage("expected NAME=VALUE, got \"" + arg + "\"");
     std::string name = arg.substr(0, eq);
-    const SettingsField* field = FindField(name);
+    const SettingsField* field = FindSettingsField(name);
     if (!field) {
       std::string names;
-      for (const SettingsField& f : kFields) names += std::string(names.empty() ? "" : ", ") + f.name;
+      for (const SettingsField& f : kSettingsFields) names += std::string(names.empty() ? "" : ", ") + f.name;
       return context.Usage("unknown setting \"" + name + "\"; the settings are " + names);
     }
     long value = 0;
-    if (!ParseValue(arg.substr(eq + 1), value) || value < field->minimum || value > field->maximum) {
-      std::ostringstream message;
-      message << name << " must be a whole number from " << field->minimum << " to " << field->maximum
-              << field->unit << ", not \"" << arg.substr(eq + 1) << "\"";
-      return context.Usage(message.str());
-    }
+    const std::string refused = ParseSettingsValue(*field, arg.substr(eq + 1), value);
+    if (!refused.empty()) return context.Usage(refused);
     changes.emplace_back(field, value);
   }
   if (changes.empty()) return context.Usage("settings set needs at least one NAME=VALUE");
@@ -135,9 +82,7 @@ int RunSettingsSet(ToolContext& context) {
   return kExitOk;
 }
 
-int RunSettings(ToolContext& context) {
-  if (!context.args.empty() && context.args[0] == "set") return RunSettingsSet(context);
-  if (!context.args.empty()) return context.Usage("unexpected \"" + context.args[0] + "\"");
+int RunSettingsRead(ToolContext& context, bool json) {
   CAltimeter altimeter;
   int status = kExitOk;
   if (!Connect(context, altimeter, status)) return status;
@@ -145,8 +90,129 @@ int RunSettings(ToolContext& context) {
   SettingsPacket asRead{};
   const SettingsOutcome read = ReadSettingsTask(altimeter, host, &asRead);
   if (read != SettingsOutcome::Done && read != SettingsOutcome::DefaultsShown) return ExitOf(read);
-  PrintSettings(context, asRead, read == SettingsOutcome::Done, altimeter.settings);
+  if (json) {
+    Json object;
+    PutSettings(object, asRead, read == SettingsOutcome::Done, altimeter.settings);
+    context.out << JsonLine(object) << "\n";
+  } else {
+    PrintSettings(context, asRead, read == SettingsOutcome::Done, altimeter.settings);
+  }
   return kExitOk;
+}
+
+// The device's settings into a settings file. Only a record that passed its
+// checksum is kept: the defaults shown in place of a damaged one are no
+// rocket's configuration.
+int RunSettingsSave(ToolContext& context, const std::string& path) {
+  const bool toStdout = IsStandardStream(path);
+  // A file that cannot be written is told before the device is touched; an
+  // earlier file of that name stays as it was until the new one is whole.
+  std::unique_ptr<CReplacingFile> file;
+  if (!toStdout) {
+    file = std::make_unique<CReplacingFile>(Widen(path));
+    if (!file->IsOpen()) {
+      context.err << "ulktool: cannot write " << path << "\n";
+      return kExitFailed;
+    }
+  }
+  CAltimeter altimeter;
+  int status = kExitOk;
+  if (!Connect(context, altimeter, status)) return status;
+  ToolTaskHost host(context.err, context.err);
+  const SettingsOutcome read = ReadSettingsTask(altimeter, host);
+  if (read == SettingsOutcome::DefaultsShown) {
+    context.err << "ulktool: the device's settings failed their checksum; nothing was saved\n";
+    return kExitFailed;
+  }
+  if (read != SettingsOutcome::Done) return ExitOf(read);
+  if (toStdout) {
+    context.BinaryOut();
+    WriteSettingsFile(context.out, altimeter.settings);
+    context.out.flush();
+    return context.out ? kExitOk : kExitFailed;
+  }
+  WriteSettingsFile(file->Stream(), altimeter.settings);
+  if (!file->Commit()) {
+    context.err << "ulktool: cannot write " << path << "\n";
+    return kExitFailed;
+  }
+  context.out << "Saved " << path << "\n";
+  return kExitOk;
+}
+
+// A settings file onto the device, as settings set writes a change: the file
+// is checked whole before the device is looked at.
+int RunSettingsLoad(ToolContext& context, const std::string& path, bool yes) {
+  SettingsRecord loaded;
+  std::string problem;
+  bool read = false;
+  if (IsStandardStream(path)) {
+    context.BinaryIn();
+    read = ReadSettingsFile(context.in, loaded, problem);
+  } else {
+    std::ifstream in(FilePath(Widen(path)), std::ios::in | std::ios::binary);
+    if (!in.is_open()) {
+      context.err << "ulktool: cannot open " << path << "\n";
+      return kExitFailed;
+    }
+    read = ReadSettingsFile(in, loaded, problem);
+  }
+  if (!read) {
+    context.err << "ulktool: " << path << ": " << problem << "\n"
+                << "ulktool: nothing was written to the device\n";
+    return kExitFailed;
+  }
+  if (!yes) return RefuseWithoutYes(context, kClearsFlightData);
+
+  CAltimeter altimeter;
+  int status = kExitOk;
+  if (!Connect(context, altimeter, status)) return status;
+  ToolTaskHost host(context.err, context.out, yes);
+  const SettingsOutcome before = ReadSettingsTask(altimeter, host);
+  if (before != SettingsOutcome::Done && before != SettingsOutcome::DefaultsShown) return ExitOf(before);
+  for (const SettingsField& field : kSettingsFields) field.set(altimeter.settings, field.get(loaded));
+  const SettingsOutcome written = WriteSettingsTask(altimeter, host);
+  if (written != SettingsOutcome::Done) return ExitOf(written);
+  PrintSettings(context, altimeter.settings);
+  return kExitOk;
+}
+
+struct SettingsOptions {
+  bool json = false;
+  bool yes = false;
+  std::string save, load;
+  CLI::Option* saveOption = nullptr;
+  CLI::Option* loadOption = nullptr;
+  CLI::App* set = nullptr;
+  std::vector<std::string> assignments;
+};
+
+int RunSettings(ToolContext& context, const SettingsOptions& o) {
+  const bool saving = o.saveOption->count() > 0, loading = o.loadOption->count() > 0, setting = o.set->parsed();
+  if (saving + loading + setting > 1) return context.Usage("settings set, --save and --load go one at a time");
+  if (o.json && (saving || loading || setting)) return context.Usage("--json goes with reading the settings");
+  if (o.yes && !(loading || setting)) return context.Usage("--yes goes with a write: settings set or --load");
+  if (setting) return RunSettingsSet(context, o.assignments, o.yes);
+  if (saving) return RunSettingsSave(context, o.save);
+  if (loading) return RunSettingsLoad(context, o.load, o.yes);
+  return RunSettingsRead(context, o.json);
+}
+
+ToolRunner DeclareSettings(CLI::App& command) {
+  auto o = std::make_shared<SettingsOptions>();
+  command.add_flag("--json", o->json, "the settings as JSON: settingsValid, settingsPacket, settings");
+  o->saveOption =
+      command.add_option("--save", o->save, "save the device's settings to a settings file (- for standard output)")
+          ->type_name("FILE");
+  o->loadOption = command.add_option("--load", o->load,
+                                     "write the settings of a settings file (- for standard input) to the device; "
+                                     "clears the flight memory, so --yes")
+                      ->type_name("FILE");
+  command.add_flag("--yes", o->yes, "go ahead with a write, which clears the flight memory");
+  o->set = command.add_subcommand("set", "change fields of the device's settings (clears the flight memory, so --yes)");
+  o->set->add_option("NAME=VALUE", o->assignments, "a field and its new value, as settings lists them");
+  o->set->add_flag("--yes", o->yes, "go ahead with the write, which clears the flight memory");
+  return [o](ToolContext& context) { return RunSettings(context, *o); };
 }
 
 // Runs a control operation on the connected device.
@@ -159,25 +225,19 @@ int RunControl(ToolContext& context, ControlOutcome (*task)(CAltimeter&, TaskHos
 }
 
 int RunAltitude(ToolContext& context) {
-  if (!context.args.empty()) return context.Usage("altitude takes no arguments");
   return RunControl(context, ReadAltitudeTask);
 }
 
 int RunVoltage(ToolContext& context) {
-  if (!context.args.empty()) return context.Usage("voltage takes no arguments");
   return RunControl(context, ReadVoltageTask);
 }
 
-int RunFire(ToolContext& context) {
-  bool yes = context.TakeFlag("--yes");
-  if (!context.args.empty()) return context.Usage("fire takes no arguments but --yes");
+int RunFire(ToolContext& context, bool yes) {
   if (!yes) return RefuseWithoutYes(context, "Firing both lines sets off whatever is connected to Line A and Line B.");
   return RunControl(context, FireLinesTask);
 }
 
-int RunResetSettings(ToolContext& context) {
-  bool yes = context.TakeFlag("--yes");
-  if (!context.args.empty()) return context.Usage("reset-settings takes no arguments but --yes");
+int RunResetSettings(ToolContext& context, bool yes) {
   if (!yes) return RefuseWithoutYes(context, kClearsFlightData);
   CAltimeter altimeter;
   int status = kExitOk;
@@ -189,9 +249,7 @@ int RunResetSettings(ToolContext& context) {
   return kExitOk;
 }
 
-int RunClear(ToolContext& context) {
-  bool yes = context.TakeFlag("--yes");
-  if (!context.args.empty()) return context.Usage("clear takes no arguments but --yes");
+int RunClear(ToolContext& context, bool yes) {
   if (!yes) return RefuseWithoutYes(context, kClearsFlightData);
   CAltimeter altimeter;
   int status = kExitOk;
@@ -202,7 +260,6 @@ int RunClear(ToolContext& context) {
 }
 
 int RunBootloader(ToolContext& context) {
-  if (!context.args.empty()) return context.Usage("bootloader takes no arguments");
   CAltimeter altimeter;
   int status = kExitOk;
   if (!Connect(context, altimeter, status)) return status;
@@ -227,14 +284,32 @@ int RunBootloader(ToolContext& context) {
   return EndWithoutDevice(context, kExitFailed);
 }
 
+template <int (*Run)(ToolContext&)>
+ToolRunner DeclareNoArguments(CLI::App&) {
+  return Run;
+}
+
+// A command whose one option is the go-ahead for what it sets off.
+template <int (*Run)(ToolContext&, bool)>
+ToolRunner DeclareYes(CLI::App& command) {
+  auto yes = std::make_shared<bool>(false);
+  command.add_flag("--yes", *yes, "go ahead: without it nothing reaches the device");
+  return [yes](ToolContext& context) { return Run(context, *yes); };
+}
+
 }  // namespace
 
-ULK_TOOL_COMMAND("settings", "settings | settings set NAME=VALUE... --yes",
-                 "read the device settings, or change them (clears the flight memory)", RunSettings);
-ULK_TOOL_COMMAND("altitude", "altitude", "read the altitude the device measures now", RunAltitude);
-ULK_TOOL_COMMAND("voltage", "voltage", "read the device's battery voltage", RunVoltage);
-ULK_TOOL_COMMAND("fire", "fire --yes", "fire Line A and Line B for two seconds", RunFire);
+ULK_TOOL_COMMAND("settings",
+                 "settings [--json] | settings set NAME=VALUE... --yes | settings --save FILE | "
+                 "settings --load FILE --yes",
+                 "read the device settings, change them, save them to a file or write a saved file (a write clears "
+                 "the flight memory)",
+                 DeclareSettings);
+ULK_TOOL_COMMAND("altitude", "altitude", "read the altitude the device measures now", DeclareNoArguments<RunAltitude>);
+ULK_TOOL_COMMAND("voltage", "voltage", "read the device's battery voltage", DeclareNoArguments<RunVoltage>);
+ULK_TOOL_COMMAND("fire", "fire --yes", "fire Line A and Line B for two seconds", DeclareYes<RunFire>);
 ULK_TOOL_COMMAND("reset-settings", "reset-settings --yes",
-                 "restore the device's default settings (clears the flight memory)", RunResetSettings);
-ULK_TOOL_COMMAND("clear", "clear --yes", "erase the device's flight memory", RunClear);
-ULK_TOOL_COMMAND("bootloader", "bootloader", "restart the device into its bootloader", RunBootloader);
+                 "restore the device's default settings (clears the flight memory)", DeclareYes<RunResetSettings>);
+ULK_TOOL_COMMAND("clear", "clear --yes", "erase the device's flight memory", DeclareYes<RunClear>);
+ULK_TOOL_COMMAND("bootloader", "bootloader", "restart the device into its bootloader",
+                 DeclareNoArguments<RunBootloader>);

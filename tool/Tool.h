@@ -1,10 +1,16 @@
-// ulktool: the command-line companion. Each command lives in its own file and
-// registers itself with ULK_TOOL_COMMAND.
+// ulktool: the command-line companion. Each command lives in its own file,
+// declares its arguments and registers itself with ULK_TOOL_COMMAND.
 #pragma once
 
+#include <functional>
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 // Exit statuses that scripts rely on.
 constexpr int kExitOk = 0;
@@ -13,31 +19,40 @@ constexpr int kExitUsage = 2;
 constexpr int kExitNoDevice = 3;
 
 struct ToolContext {
-  std::vector<std::string> args;  // the command's own arguments (global options removed)
-  std::ostream& out;
-  std::ostream& err;
-  std::string deviceSpec;         // --device, else ULKUSB_DEVICE, else "" (the real HID)
+  std::ostream& out;  // results
+  std::ostream& err;  // status lines, progress, errors
+  std::istream& in;   // a file named "-"
+  std::string deviceSpec;  // --device, else ULKUSB_DEVICE, else "" (the real HID)
   bool trace = false;
+  const char* usageText = "";
 
   // Installs the device host of deviceSpec; false (with a message on err) when
   // the spec is not understood or its process cannot start.
   bool AttachDevice();
   // Usage error: prints the message and the command's usage, answers kExitUsage.
   int Usage(const std::string& message) const;
-  // Takes "--name" from args; true when it was there.
-  bool TakeFlag(const std::string& name);
-  // Takes "--name VALUE" or "--name=VALUE" from args; false when absent. A
-  // missing value is a usage error reported through ok = false.
-  bool TakeOption(const std::string& name, std::string& value, bool& ok);
 
-  const char* usageText = "";
+  // Bytes, not text, go through the standard stream from here on (Windows
+  // would otherwise turn each "\n" into "\r\n" and stop reading at a 0x1A).
+  void BinaryOut() const;
+  void BinaryIn() const;
+  // Whether standard error is a terminal that a progress bar can be drawn on.
+  bool ErrIsTerminal() const;
 };
+
+// "-" for a file argument: standard input or output.
+inline bool IsStandardStream(const std::string& name) { return name == "-"; }
+
+// What runs a command once its arguments are parsed into what its declaration bound.
+using ToolRunner = std::function<int(ToolContext&)>;
 
 struct ToolCommand {
   const char* name;
   const char* usage;    // "csv FILE.ulk OUT.csv"
   const char* summary;  // one line for --help
-  int (*run)(ToolContext& context);
+  // Declares the command's options and positionals on its own parser and
+  // answers what runs it; nothing is run or touched while parsing.
+  ToolRunner (*declare)(CLI::App& command);
 };
 
 bool RegisterToolCommand(const ToolCommand& command);
@@ -45,7 +60,8 @@ bool RegisterToolCommand(const ToolCommand& command);
 // The whole tool over an argument list (without the program name): global
 // options, then the command. deviceSpec is the default device (ULKUSB_DEVICE),
 // null for none. Answers the exit status.
-int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const char* deviceSpec);
+int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, std::istream& in,
+            const char* deviceSpec);
 
 #define ULK_TOOL_CONCAT2(a, b) a##b
 #define ULK_TOOL_CONCAT(a, b) ULK_TOOL_CONCAT2(a, b)

@@ -12,14 +12,14 @@
 #include "tool/Tool.h"
 
 // An operation's lines with plain line ends: status lines to one stream,
-// results to another, progress lines to a third or nowhere (a front end that
-// draws a bar instead). Its questions are answered Yes only when the user
-// gave --yes; a notice is written out with the status and answered OK.
+// results to another, progress lines to a third or nowhere (the tool: a bar
+// on a terminal, else nothing). Its questions are answered Yes only when the
+// user gave --yes; a notice is written out with the status and answered OK.
 class ToolTaskHost : public TaskHost {
  public:
   ToolTaskHost(std::ostream& status, std::ostream& results, bool yes, std::ostream* progress);
   ToolTaskHost(std::ostream& status, std::ostream& results, bool yes = false)
-      : ToolTaskHost(status, results, yes, &results) {}
+      : ToolTaskHost(status, results, yes, nullptr) {}
 
   void AppendLine(LineKind kind, const std::wstring& line) override;
   TaskAnswer Ask(uint32_t stringId, uint32_t style) override;

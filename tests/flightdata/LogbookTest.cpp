@@ -1,13 +1,15 @@
 #include <gtest/gtest.h>
 
 #include "device/Altimeter.h"
+#include "flightdata/FlightJson.h"
 #include "flightdata/Logbook.h"
 #include "tests/TestSupport.h"
 #include "tests/flightdata/FlightTestSupport.h"
 
 namespace {
 
-TEST(Logbook, JsonStringsKeepUtf8AndEscapeTheRest) {
+// What the JSON outputs make of a file's bytes (comments, paths).
+TEST(Logbook, JsonStringsKeepUtf8AndReadOtherBytesAsLatin1) {
   struct Case {
     const char* text;
     const char* json;
@@ -15,21 +17,21 @@ TEST(Logbook, JsonStringsKeepUtf8AndEscapeTheRest) {
   for (Case c : {
            Case{"plain", "\"plain\""},
            Case{"a \"b\" \\ c", "\"a \\\"b\\\" \\\\ c\""},
-           Case{"one\ntwo\r\tend\x01\x7f", "\"one\\u000atwo\\u000d\\u0009end\\u0001\\u007f\""},
+           Case{"one\ntwo\r\tend\x01", "\"one\\ntwo\\r\\tend\\u0001\""},
            // Two, three and four bytes, and the highest character there is.
            Case{"\xC3\xBC \xE2\x9C\x93 \xF0\x9D\x84\x9E \xF4\x8F\xBF\xBF", "\"\xC3\xBC \xE2\x9C\x93 \xF0\x9D\x84\x9E \xF4\x8F\xBF\xBF\""},
            // Not UTF-8, each byte read as Latin-1: a code page byte, a stray
            // continuation, an overlong slash, a surrogate, past U+10FFFF, a cut sequence.
-           Case{"\xFC", "\"\\u00fc\""},
-           Case{"\x80", "\"\\u0080\""},
-           Case{"\xC0\xAF", "\"\\u00c0\\u00af\""},
-           Case{"\xED\xA0\x80", "\"\\u00ed\\u00a0\\u0080\""},
-           Case{"\xF4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},
-           Case{"\xE2\x9C", "\"\\u00e2\\u009c\""},
-           Case{"\xE2\x9C" "a", "\"\\u00e2\\u009ca\""},
+           Case{"\xFC", "\"\xC3\xBC\""},
+           Case{"\x80", "\"\xC2\x80\""},
+           Case{"\xC0\xAF", "\"\xC3\x80\xC2\xAF\""},
+           Case{"\xED\xA0\x80", "\"\xC3\xAD\xC2\xA0\xC2\x80\""},
+           Case{"\xF4\x90\x80\x80", "\"\xC3\xB4\xC2\x90\xC2\x80\xC2\x80\""},
+           Case{"\xE2\x9C", "\"\xC3\xA2\xC2\x9C\""},
+           Case{"\xE2\x9C" "a", "\"\xC3\xA2\xC2\x9C" "a\""},
        }) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(JsonQuoted(c.text), c.json);
+    EXPECT_EQ(JsonLine(JsonText(c.text)), c.json);
   }
 }
 

@@ -243,7 +243,7 @@ TEST_F(LogbookToolTest, EachSetIsWhatInfoSaysOfItAsAFileOfItsOwn) {
 TEST_F(LogbookToolTest, ACommentWithACommaAQuoteAndALineBreakComesThroughIntact) {
   ToolRun json = RunTool("logbook --json " + Quoted(Root() / "a.ulk"));
   ASSERT_EQ(json.status, 0);
-  EXPECT_EQ(JsonValue(json.out, "comment"), "\"Windy, \\\"gusty\\\"\\u000asecond line \xC3\xBC" "ber the field\"");
+  EXPECT_EQ(JsonValue(json.out, "comment"), "\"Windy, \\\"gusty\\\"\\nsecond line \xC3\xBC" "ber the field\"");
 
   ToolRun csv = RunTool("logbook --csv " + Quoted(Root() / "a.ulk") + " " + Quoted(Root() / "B/three.ulk"));
   ASSERT_EQ(csv.status, 0);
