@@ -235,6 +235,8 @@ class CStatusDialog : public CBaseWindow, public TaskHost {
   CAltimeter& altimeter_;
   HANDLE workerThread_ = nullptr;
   std::atomic<bool> closing_{false};
+  // How much of statusText the status box shows (StatusText::Change::end).
+  uint64_t statusShown_ = 0;
   // A press that waits for the running worker to end (its whole wParam); 0: none.
   WPARAM deferredCommand_ = 0;
 

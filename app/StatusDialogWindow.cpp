@@ -191,9 +191,21 @@ void CStatusDialog::RefreshStatusBox() {
   refreshPending_ = false;
   HWND box = GetDlgItem(hwnd, IDC_STATUS_BOX);
   if (!box) return;
-  const std::wstring text = statusText.Text();
+  // Only the new lines are added: setting the whole text again makes the box
+  // lay out every line anew, which on a download of a full memory costs the
+  // dialog thread a whole processor, taken from the thread reading the device.
+  const StatusText::Change change = statusText.Since(statusShown_);
+  if (!change.whole && change.text.empty()) return;
+  statusShown_ = change.end;
   SendMessageW(box, WM_SETREDRAW, FALSE, 0);
-  SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  SendMessageW(box, EM_SETLIMITTEXT, StatusText::kCapacity, 0);
+  if (change.whole) {
+    SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(change.text.c_str()));
+  } else {
+    const LRESULT end = GetWindowTextLengthW(box);
+    SendMessageW(box, EM_SETSEL, end, end);
+    SendMessageW(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(change.text.c_str()));
+  }
   SendMessageW(box, EM_LINESCROLL, 0, 0x7FFFFFFF);
   SendMessageW(box, WM_SETREDRAW, TRUE, 0);
   // Redraw is not repainted by itself once it is switched back on.

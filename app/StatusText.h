@@ -17,7 +17,18 @@ class StatusText {
   std::wstring Text() const;
   size_t Length() const;
 
+  // What a box that shows the text up to `shown` (a count of the characters
+  // appended so far, as End answered) lacks: the text appended since, or the
+  // whole text where lines it shows have been dropped from the front since.
+  struct Change {
+    bool whole = false;  // text replaces what the box shows
+    std::wstring text;
+    uint64_t end = 0;    // the characters appended so far, this change included
+  };
+  Change Since(uint64_t shown) const;
+
  private:
   mutable std::mutex mutex_;
   std::wstring text_;
+  uint64_t appended_ = 0;  // every character ever appended, dropped or not
 };

@@ -138,7 +138,6 @@ void CCaptureWindow::OnReadData() {
   }
   for (int id : {IDC_DL_READ_DATA, IDC_DL_CLEAR_DEVICE, IDC_DL_SAVE_SELECTED, IDC_DL_SAVE_COMMENT, IDC_DL_SAVE_ALL})
     EnableControl(id, false);
-  livePace_.Forget();
   if (!StartWorker(&CCaptureWindow::DownloadWorker)) RefreshConnectionLook(WorkerRunning());
 }
 
@@ -205,7 +204,17 @@ CCaptureWindow::SaveOutcome CCaptureWindow::SaveSet(int32_t set) {
   return SaveOutcome::Saved;
 }
 
-void CCaptureWindow::DownloadWorker() { DownloadTask(Device(), *this, *this); }
+void CCaptureWindow::DownloadWorker() {
+  // The worker reads the device; the painter draws what it has read, so that
+  // no drawing holds up the device's reports.
+  livePace_.Forget();
+  if (liveUpdate_)
+    livePainter_ = std::make_unique<LivePreviewPainter>(
+        DisplayFrame(), [this] { PresentLivePreview(livePace_, MainWindowHandle()); });
+  DownloadTask(Device(), *this, *this);
+  // The last preview is drawn, and nothing after it.
+  livePainter_.reset();
+}
 
 void CCaptureWindow::ShowImage() {
   RedrawStripImage();
@@ -218,7 +227,19 @@ void CCaptureWindow::ShowPacket(int) {
 }
 
 void CCaptureWindow::ShowLivePreview(int) {
-  if (liveUpdate_) PresentLivePreview(livePace_, MainWindowHandle());
+  if (livePainter_) livePainter_->MarkStale();
+}
+
+bool CCaptureWindow::WaitForLivePreview(std::chrono::milliseconds bound) {
+  return livePainter_ && livePainter_->WaitUntilDrawn(bound);
+}
+
+std::chrono::microseconds DisplayFrame() {
+  HDC screen = GetDC(nullptr);
+  int hertz = screen ? GetDeviceCaps(screen, VREFRESH) : 0;
+  if (screen) ReleaseDC(nullptr, screen);
+  if (hertz <= 1) hertz = 60;  // 0 and 1 stand for the display's default
+  return std::chrono::microseconds(1000000 / hertz);
 }
 
 bool PresentLivePreview(LivePlotPace& pace, HWND mainWindow) {

@@ -17,12 +17,16 @@
 #include "flightdata/CaptureModel.h"
 #include "flightdata/DownloadTasks.h"
 #include "plot/LivePlotPace.h"
+#include "plot/LivePreviewPainter.h"
 
-// One progress report's preview of the program's altimeter (the one the back
-// buffer draws): rendered and presented in the main window's client area as
-// one step, unless the window shows a preview of the same inputs already.
-// Answers whether it drew.
+// The preview of the program's altimeter (the one the back buffer draws) as it
+// is now: rendered and presented in the main window's client area as one
+// step, unless the window shows a preview of the same inputs already. Answers
+// whether it drew.
 bool PresentLivePreview(LivePlotPace& pace, HWND mainWindow);
+
+// The display's frame (its refresh interval; 60 Hz where it does not say).
+std::chrono::microseconds DisplayFrame();
 
 class CCaptureWindow : public CStatusDialog, public DownloadView {
  public:
@@ -38,10 +42,14 @@ class CCaptureWindow : public CStatusDialog, public DownloadView {
   bool BeforeCloseWait() override;
   void AfterCloseWait() override;
 
-  // The download's pictures, on its worker: the strip and the live preview.
+  // The download's pictures, on its worker: the strip, and the live preview,
+  // which the worker only marks stale for the painter to draw.
   void ShowImage() override;
   void ShowPacket(int packetIndex) override;
   void ShowLivePreview(int packetIndex) override;
+  // On the worker, during a download with Live Update: waits (at most bound)
+  // until the painter has drawn the last preview marked. False otherwise.
+  bool WaitForLivePreview(std::chrono::milliseconds bound);
 
   // Draws stripImage from the memory image and selectedSet (any thread).
   void RedrawStripImage();
@@ -78,5 +86,9 @@ class CCaptureWindow : public CStatusDialog, public DownloadView {
   std::atomic<bool> liveUpdate_{false};
   // Whether the worker was still running when this close attempt began.
   bool workerRanAtClose_ = false;
+  // The painter's own: what the main window shows of the preview.
   LivePlotPace livePace_;
+  // The live preview's painter while a download with Live Update runs; made,
+  // marked and ended by the worker only.
+  std::unique_ptr<LivePreviewPainter> livePainter_;
 };

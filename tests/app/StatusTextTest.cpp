@@ -51,6 +51,42 @@ TEST(StatusText, OversizedPiecesAndUnbrokenTextStillFit) {
   EXPECT_EQ(noBreaks.Text(), L"next\r\n");
 }
 
+// A box that shows the text up to a point gets only what came after it,
+// until lines it shows are dropped: then the whole text again.
+TEST(StatusText, ABoxGetsWhatCameSinceItsLastLookOrTheWholeTextOnceLinesWereDropped) {
+  StatusText status;
+  StatusText::Change c = status.Since(0);
+  EXPECT_FALSE(c.whole);
+  EXPECT_EQ(c.text, L"");
+  EXPECT_EQ(c.end, 0u);
+
+  status.Append(L"Reading data...\r\n");
+  c = status.Since(0);
+  EXPECT_FALSE(c.whole);
+  EXPECT_EQ(c.text, L"Reading data...\r\n");
+  std::wstring shown = c.text;
+  status.Append(L"Packet Read: 0\r\n");
+  status.Append(L"Packet Read: 1\r\n");
+  c = status.Since(c.end);
+  EXPECT_FALSE(c.whole);
+  EXPECT_EQ(c.text, L"Packet Read: 0\r\nPacket Read: 1\r\n");
+  shown += c.text;
+  EXPECT_EQ(shown, status.Text());
+  EXPECT_EQ(status.Since(c.end).text, L"");
+
+  // Past the capacity the oldest lines go; the box must show the text anew.
+  const uint64_t before = c.end;
+  for (size_t i = 0; i < kRoom / 20 + 10; ++i) status.Append(L"Filler line no. xx\r\n");
+  status.Append(L"Packet Read: 2\r\n");
+  status.Append(L"Packet Read: 3\r\n");
+  c = status.Since(before);
+  EXPECT_TRUE(c.whole);
+  EXPECT_EQ(c.text, status.Text());
+  EXPECT_EQ(c.text.substr(c.text.size() - 16), L"Packet Read: 3\r\n");
+  EXPECT_FALSE(status.Since(c.end).whole);
+  EXPECT_EQ(status.Since(c.end).text, L"");
+}
+
 TEST(StatusText, AppendsFromTwoThreadsLoseNothing) {
   StatusText status;
   auto writer = [&status](wchar_t mark) {
