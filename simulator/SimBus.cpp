@@ -3,7 +3,34 @@
 #include <algorithm>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "device/TraceLog.h"
+
+namespace {
+
+// Sleeps for that many microseconds. The Windows C library's sleeps count
+// whole milliseconds and return at once for less, which left a reader waiting
+// for the next report (a millisecond away at most) spinning a whole processor,
+// as no reader of a real device does; the system's own delay counts 100 ns.
+void SleepMicroseconds(uint64_t us) {
+#ifdef _WIN32
+  using Delay = LONG(WINAPI*)(BOOLEAN, const LARGE_INTEGER*);
+  static const Delay delay = reinterpret_cast<Delay>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtDelayExecution")));
+  if (delay) {
+    LARGE_INTEGER interval;
+    interval.QuadPart = -static_cast<LONGLONG>(us * 10);  // relative, in 100 ns
+    delay(FALSE, &interval);
+    return;
+  }
+#endif
+  std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
+}  // namespace
 
 void SimClock::WaitUntil(uint64_t t) {
   if (!realTime_) {
@@ -12,8 +39,8 @@ void SimClock::WaitUntil(uint64_t t) {
     }
     return;
   }
-  uint64_t now = Now();
-  if (t > now) std::this_thread::sleep_for(std::chrono::microseconds(t - now));
+  // The system's delay keeps its own clock: sleep again for what is left.
+  for (uint64_t now = Now(); now < t; now = Now()) SleepMicroseconds(t - now);
 }
 
 namespace {
