@@ -206,7 +206,11 @@ void CStatusDialog::RefreshStatusBox() {
     SendMessageW(box, EM_SETSEL, end, end);
     SendMessageW(box, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(change.text.c_str()));
   }
-  SendMessageW(box, EM_LINESCROLL, 0, 0x7FFFFFFF);
+  // To the last line; a count past the end would overflow where the box
+  // has scrolled to its caret already.
+  const LRESULT lines = SendMessageW(box, EM_GETLINECOUNT, 0, 0);
+  const LRESULT first = SendMessageW(box, EM_GETFIRSTVISIBLELINE, 0, 0);
+  SendMessageW(box, EM_LINESCROLL, 0, lines - first);
   SendMessageW(box, WM_SETREDRAW, TRUE, 0);
   // Redraw is not repainted by itself once it is switched back on.
   InvalidateRect(box, nullptr, TRUE);
@@ -222,6 +226,9 @@ void CStatusDialog::HandleDeviceChange(WPARAM event, LPARAM record) {
 
 void CStatusDialog::HandleCommand(WPARAM command) {
   const int id = LOWORD(command);
+  // The status box changes only by the program's own appends, which are no
+  // edit of the user's.
+  if (id == IDC_STATUS_BOX) return;
   // Enabled, the button was pressed by the user as the worker gave the
   // buttons back; it must not be lost to the worker's last steps.
   if (WorkerRunning() && WaitsForWorker(id) && IsWindowEnabled(GetDlgItem(hwnd, id))) {
