@@ -49,6 +49,8 @@ INT_PTR CStatusDialog::HandleMessage(HWND window, UINT message, WPARAM wParam, L
   INT_PTR result = FALSE;
   switch (message) {
     case WM_INITDIALOG:
+      // Appends stop at the box's limit: room for all that statusText keeps.
+      SendDlgItemMessageW(window, IDC_STATUS_BOX, EM_SETLIMITTEXT, StatusText::kCapacity, 0);
       OnInitDialog();
       return TRUE;
     case WM_CLOSE:
@@ -191,14 +193,12 @@ void CStatusDialog::RefreshStatusBox() {
   refreshPending_ = false;
   HWND box = GetDlgItem(hwnd, IDC_STATUS_BOX);
   if (!box) return;
-  // Only the new lines are added: setting the whole text again makes the box
-  // lay out every line anew, which on a download of a full memory costs the
-  // dialog thread a whole processor, taken from the thread reading the device.
+  // Only the new lines are added: setting the whole text again would make the
+  // box lay out every line anew for each line a download adds.
   const StatusText::Change change = statusText.Since(statusShown_);
   if (!change.whole && change.text.empty()) return;
   statusShown_ = change.end;
   SendMessageW(box, WM_SETREDRAW, FALSE, 0);
-  SendMessageW(box, EM_SETLIMITTEXT, StatusText::kCapacity, 0);
   if (change.whole) {
     SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(change.text.c_str()));
   } else {

@@ -18,7 +18,7 @@ class StatusText {
   size_t Length() const;
 
   // What a box that shows the text up to `shown` (a count of the characters
-  // appended so far, as End answered) lacks: the text appended since, or the
+  // appended so far, as the last Change's end answered) lacks: the text appended since, or the
   // whole text where lines it shows have been dropped from the front since.
   struct Change {
     bool whole = false;  // text replaces what the box shows

@@ -16,6 +16,15 @@ namespace {
 constexpr int kCommentLength = 1024;
 constexpr BYTE kTranslucentAlpha = 64;
 
+// The display's frame: its refresh interval, 60 Hz where it does not say.
+std::chrono::microseconds DisplayFrame() {
+  HDC screen = GetDC(nullptr);
+  int hertz = screen ? GetDeviceCaps(screen, VREFRESH) : 0;
+  if (screen) ReleaseDC(nullptr, screen);
+  if (hertz <= 1) hertz = 60;  // 0 and 1 stand for the display's default
+  return std::chrono::microseconds(1000000 / hertz);
+}
+
 }  // namespace
 
 CCaptureWindow::CCaptureWindow(CAltimeter& device)
@@ -232,14 +241,6 @@ void CCaptureWindow::ShowLivePreview(int) {
 
 bool CCaptureWindow::WaitForLivePreview(std::chrono::milliseconds bound) {
   return livePainter_ && livePainter_->WaitUntilDrawn(bound);
-}
-
-std::chrono::microseconds DisplayFrame() {
-  HDC screen = GetDC(nullptr);
-  int hertz = screen ? GetDeviceCaps(screen, VREFRESH) : 0;
-  if (screen) ReleaseDC(nullptr, screen);
-  if (hertz <= 1) hertz = 60;  // 0 and 1 stand for the display's default
-  return std::chrono::microseconds(1000000 / hertz);
 }
 
 bool PresentLivePreview(LivePlotPace& pace, HWND mainWindow) {

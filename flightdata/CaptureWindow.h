@@ -25,9 +25,6 @@
 // whether it drew.
 bool PresentLivePreview(LivePlotPace& pace, HWND mainWindow);
 
-// The display's frame (its refresh interval; 60 Hz where it does not say).
-std::chrono::microseconds DisplayFrame();
-
 class CCaptureWindow : public CStatusDialog, public DownloadView {
  public:
   explicit CCaptureWindow(CAltimeter& altimeter = Altimeter());

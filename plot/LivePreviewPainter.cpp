@@ -51,7 +51,6 @@ void LivePreviewPainter::Run() {
     lastStart = Clock::now();
     draw_();
     lastEnd = Clock::now();
-    ++drawings_;
     lock.lock();
     drawing_ = false;
     drawn_.notify_all();

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -32,8 +31,6 @@ class LivePreviewPainter {
   // Blocks until no mark is waiting and no drawing runs, or for at most
   // bound; answers whether the preview on the screen is the last one marked.
   bool WaitUntilDrawn(std::chrono::milliseconds bound);
-  // Drawings made so far.
-  uint64_t Drawings() const { return drawings_.load(); }
 
  private:
   void Run();
@@ -41,7 +38,6 @@ class LivePreviewPainter {
   const std::chrono::microseconds frame_;
   const std::function<void()> draw_;
   std::atomic<bool> stale_{false};
-  std::atomic<uint64_t> drawings_{0};
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable drawn_;

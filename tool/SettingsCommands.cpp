@@ -2,6 +2,7 @@
 // the control options dialog's operations, with their status texts.
 #include <CLI/CLI.hpp>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "device/Altimeter.h"
@@ -48,6 +49,23 @@ int RefuseWithoutYes(ToolContext& context, const char* question) {
   return kExitUsage;
 }
 
+// A write agreed with --yes: change goes onto what the device holds (its
+// defaults, when its packet is damaged), the record is written and shown.
+int WriteOntoDevice(ToolContext& context, bool yes, const std::function<void(SettingsRecord&)>& change) {
+  if (!yes) return RefuseWithoutYes(context, kClearsFlightData);
+  CAltimeter altimeter;
+  int status = kExitOk;
+  if (!Connect(context, altimeter, status)) return status;
+  ToolTaskHost host(context.err, context.out, yes);
+  const SettingsOutcome read = ReadSettingsTask(altimeter, host);
+  if (read != SettingsOutcome::Done && read != SettingsOutcome::DefaultsShown) return ExitOf(read);
+  change(altimeter.settings);
+  const SettingsOutcome written = WriteSettingsTask(altimeter, host);
+  if (written != SettingsOutcome::Done) return ExitOf(written);
+  PrintSettings(context, altimeter.settings);
+  return kExitOk;
+}
+
 int RunSettingsSet(ToolContext& context, const std::vector<std::string>& assignments, bool yes) {
   std::vector<std::pair<const SettingsField*, long>> changes;
   for (const std::string& arg : assignments) {
@@ -66,20 +84,9 @@ int RunSettingsSet(ToolContext& context, const std::vector<std::string>& assignm
     changes.emplace_back(field, value);
   }
   if (changes.empty()) return context.Usage("settings set needs at least one NAME=VALUE");
-  if (!yes) return RefuseWithoutYes(context, kClearsFlightData);
-
-  CAltimeter altimeter;
-  int status = kExitOk;
-  if (!Connect(context, altimeter, status)) return status;
-  ToolTaskHost host(context.err, context.out, yes);
-  // The changes go onto what the device holds (its defaults, when its packet is damaged).
-  const SettingsOutcome read = ReadSettingsTask(altimeter, host);
-  if (read != SettingsOutcome::Done && read != SettingsOutcome::DefaultsShown) return ExitOf(read);
-  for (const auto& [field, value] : changes) field->set(altimeter.settings, value);
-  const SettingsOutcome written = WriteSettingsTask(altimeter, host);
-  if (written != SettingsOutcome::Done) return ExitOf(written);
-  PrintSettings(context, altimeter.settings);
-  return kExitOk;
+  return WriteOntoDevice(context, yes, [&](SettingsRecord& settings) {
+    for (const auto& [field, value] : changes) field->set(settings, value);
+  });
 }
 
 int RunSettingsRead(ToolContext& context, bool json) {
@@ -162,19 +169,9 @@ int RunSettingsLoad(ToolContext& context, const std::string& path, bool yes) {
                 << "ulktool: nothing was written to the device\n";
     return kExitFailed;
   }
-  if (!yes) return RefuseWithoutYes(context, kClearsFlightData);
-
-  CAltimeter altimeter;
-  int status = kExitOk;
-  if (!Connect(context, altimeter, status)) return status;
-  ToolTaskHost host(context.err, context.out, yes);
-  const SettingsOutcome before = ReadSettingsTask(altimeter, host);
-  if (before != SettingsOutcome::Done && before != SettingsOutcome::DefaultsShown) return ExitOf(before);
-  for (const SettingsField& field : kSettingsFields) field.set(altimeter.settings, field.get(loaded));
-  const SettingsOutcome written = WriteSettingsTask(altimeter, host);
-  if (written != SettingsOutcome::Done) return ExitOf(written);
-  PrintSettings(context, altimeter.settings);
-  return kExitOk;
+  return WriteOntoDevice(context, yes, [&](SettingsRecord& settings) {
+    for (const SettingsField& field : kSettingsFields) field.set(settings, field.get(loaded));
+  });
 }
 
 struct SettingsOptions {
