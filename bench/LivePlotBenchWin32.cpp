@@ -1,5 +1,5 @@
 // The download preview's cost on Windows (run under Wine): a full memory's
-// 22,800 samples drawn into a 1280 x 1024 back buffer and presented, as the
+// 22,800 samples drawn into a 1280 x 1024 preview picture and presented, as the
 // download's worker does it for one packet's seven progress reports. The
 // packet's bus time is 35 reports of 1 ms; the figure to watch is the share of
 // it that the seven reports take (goal: at most 0.1).

@@ -13,6 +13,9 @@ bool FillSurface(IDirectDrawSurface7* surface, uint32_t fill) {
 GdiPlusCanvas::GdiPlusCanvas(IDirectDrawSurface7* surface, int width, bool gdiLines)
     : surface_(surface), width_(width), gdiLines_(gdiLines) {}
 
+GdiPlusCanvas::GdiPlusCanvas(HDC dc, int width, bool gdiLines)
+    : surface_(nullptr), borrowedDc_(dc), width_(width), gdiLines_(gdiLines) {}
+
 GdiPlusCanvas::~GdiPlusCanvas() { ReleaseGraphics(); }
 
 void GdiPlusCanvas::ReleaseGraphics() {
@@ -27,32 +30,33 @@ void GdiPlusCanvas::ReleaseGraphics() {
     DeleteObject(gdiPen_);
     gdiPen_ = nullptr;
   }
-  if (dc_) surface_->ReleaseDC(dc_);
+  if (dc_ && surface_) surface_->ReleaseDC(dc_);
   dc_ = nullptr;
   contextPixelsKnown_ = false;
 }
 
 bool GdiPlusCanvas::Clear(uint32_t fill) {
-  if (!surface_) return false;
+  if (!surface_ && !borrowedDc_) return false;
   // A surface whose context is out is locked: the fill must wait for it.
   ReleaseGraphics();
   dcFailed_ = false;
-  if (gdiLines_) {
-    HDC dc = Dc();
-    if (!dc) return true;
-    HBRUSH brush = CreateSolidBrush(RGB((fill >> 16) & 0xFF, (fill >> 8) & 0xFF, fill & 0xFF));
-    RECT all{0, 0, width_, GetDeviceCaps(dc, VERTRES)};
-    BITMAP bitmap{};
-    if (GetObjectW(GetCurrentObject(dc, OBJ_BITMAP), sizeof bitmap, &bitmap)) all = {0, 0, bitmap.bmWidth, bitmap.bmHeight};
-    FillRect(dc, &all, brush);
-    DeleteObject(brush);
+  if (surface_ && !gdiLines_) {
+    FillSurface(surface_, fill);
     return true;
   }
-  FillSurface(surface_, fill);
+  HDC dc = Dc();
+  if (!dc) return true;
+  HBRUSH brush = CreateSolidBrush(RGB((fill >> 16) & 0xFF, (fill >> 8) & 0xFF, fill & 0xFF));
+  RECT all{0, 0, width_, GetDeviceCaps(dc, VERTRES)};
+  BITMAP bitmap{};
+  if (GetObjectW(GetCurrentObject(dc, OBJ_BITMAP), sizeof bitmap, &bitmap)) all = {0, 0, bitmap.bmWidth, bitmap.bmHeight};
+  FillRect(dc, &all, brush);
+  DeleteObject(brush);
   return true;
 }
 
 HDC GdiPlusCanvas::Dc() {
+  if (borrowedDc_) return dc_ = borrowedDc_;
   if (dc_ || dcFailed_ || !surface_) return dc_;
   if (FAILED(surface_->GetDC(&dc_))) {
     dc_ = nullptr;

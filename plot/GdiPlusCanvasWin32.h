@@ -30,6 +30,9 @@ class GdiPlusCanvas : public PlotCanvas {
   // 20 ms, a GDI line about half a microsecond and a line written into the
   // bits a few dozen nanoseconds. Both ways take the surface's context once.
   GdiPlusCanvas(IDirectDrawSurface7* surface, int width, bool gdiLines = false);
+  // On a device context the caller keeps (a memory context with a DIB section
+  // selected), which the canvas draws on and never releases.
+  GdiPlusCanvas(HDC dc, int width, bool gdiLines = false);
   // Releases the GDI+ objects and then the device context.
   ~GdiPlusCanvas() override;
   GdiPlusCanvas(const GdiPlusCanvas&) = delete;
@@ -54,6 +57,8 @@ class GdiPlusCanvas : public PlotCanvas {
   Gdiplus::Font* FontFor(const PlotFont& font);
 
   IDirectDrawSurface7* surface_;
+  // The caller's context, when the canvas draws on one instead of a surface.
+  HDC borrowedDc_ = nullptr;
   int width_;
   bool gdiLines_;
   HDC dc_ = nullptr;

@@ -27,11 +27,69 @@ struct PlotSurfaces {
   std::deque<HRESULT> blitResults;
   // Every write, rebuild or release of the back buffer counts one.
   uint64_t writes = 0;
+  // The download preview's picture: a DIB section of the back buffer's size,
+  // top-down 32-bit, selected into a memory context; made at the first
+  // preview, kept with the surfaces.
+  HDC liveDc = nullptr;
+  HBITMAP liveBitmap = nullptr;
+  HGDIOBJ liveDcHad = nullptr;
+  uint32_t* liveBits = nullptr;
+  int liveWidth = 0;
+  int liveHeight = 0;
+  // The preview's picture is what the window is shown, not the back buffer.
+  bool liveShown = false;
 
   ~PlotSurfaces() { Release(); }
 
+  bool MakeLivePicture() {
+    if (liveDc && liveWidth == width && liveHeight == height) return true;
+    DropLivePicture();
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    liveBitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    liveDc = liveBitmap ? CreateCompatibleDC(nullptr) : nullptr;
+    if (!liveDc) {
+      DropLivePicture();
+      return false;
+    }
+    liveBits = static_cast<uint32_t*>(bits);
+    liveWidth = width;
+    liveHeight = height;
+    liveDcHad = SelectObject(liveDc, liveBitmap);
+    return true;
+  }
+
+  void DropLivePicture() {
+    liveShown = false;
+    if (liveDc) {
+      SelectObject(liveDc, liveDcHad);
+      DeleteDC(liveDc);
+    }
+    if (liveBitmap) DeleteObject(liveBitmap);
+    liveDc = nullptr;
+    liveBitmap = nullptr;
+    liveDcHad = nullptr;
+    liveBits = nullptr;
+  }
+
+  bool PresentLivePicture(int toWidth, int toHeight) {
+    HDC target = GetDC(window);
+    if (!target) return false;
+    SetStretchBltMode(target, COLORONCOLOR);
+    const BOOL done = StretchBlt(target, 0, 0, toWidth, toHeight, liveDc, 0, 0, liveWidth, liveHeight, SRCCOPY);
+    ReleaseDC(window, target);
+    return done != FALSE;
+  }
+
   void Release() {
     ++writes;
+    DropLivePicture();
     if (backBuffer) backBuffer->Release();
     backBuffer = nullptr;
     if (primary) primary->Release();
@@ -160,6 +218,7 @@ bool ClearBackBuffer(uint32_t fill) {
   PlotSurfaces& s = Surfaces();
   std::lock_guard<std::recursive_mutex> guard(s.lock);
   ++s.writes;
+  s.liveShown = false;
   return FillSurface(s.backBuffer, fill);
 }
 
@@ -167,6 +226,7 @@ bool PresentPlot(int width, int height) {
   PlotSurfaces& s = Surfaces();
   std::lock_guard<std::recursive_mutex> guard(s.lock);
   if (!s.primary || !s.backBuffer) return false;
+  if (s.liveShown) return s.PresentLivePicture(width, height);
   POINT topLeft{0, 0};
   POINT bottomRight{width, height};
   ClientToScreen(s.window, &topLeft);
@@ -199,6 +259,7 @@ void RequestRedraw() {
   std::lock_guard<std::recursive_mutex> guard(s.lock);
   if (!s.backBuffer) return;
   ++s.writes;
+  s.liveShown = false;
   {
     GdiPlusCanvas canvas(s.backBuffer, s.width);
     Altimeter().RenderPlot(canvas);
@@ -209,9 +270,12 @@ void RequestRedraw() {
 void RenderLivePlot() {
   PlotSurfaces& s = Surfaces();
   std::lock_guard<std::recursive_mutex> guard(s.lock);
+  if (!s.backBuffer) return;
   ++s.writes;
-  // Drawn several times a packet while the device streams: the fast lines.
-  GdiPlusCanvas canvas(s.backBuffer, s.width, true);
+  if (!s.MakeLivePicture()) return;
+  s.liveShown = true;
+  // Drawn up to once a display frame while the device streams: the fast lines.
+  GdiPlusCanvas canvas(s.liveDc, s.liveWidth, true);
   Altimeter().RenderLivePlot(canvas);
 }
 
@@ -227,6 +291,14 @@ bool ReadBackBuffer(std::vector<uint32_t>& pixels, int& width, int& height) {
   PlotSurfaces& s = Surfaces();
   std::lock_guard<std::recursive_mutex> guard(s.lock);
   if (!s.backBuffer) return false;
+  if (s.liveShown) {
+    GdiFlush();
+    width = s.liveWidth;
+    height = s.liveHeight;
+    pixels.assign(s.liveBits, s.liveBits + static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (uint32_t& pixel : pixels) pixel &= 0x00FFFFFF;
+    return true;
+  }
   DDSURFACEDESC2 description{};
   description.dwSize = sizeof description;
   if (FAILED(s.backBuffer->Lock(nullptr, &description, DDLOCK_WAIT | DDLOCK_READONLY | DDLOCK_SURFACEMEMORYPTR,

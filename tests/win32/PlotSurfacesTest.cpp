@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "device/Altimeter.h"
+#include "plot/GdiPlusCanvasWin32.h"
 #include "plot/PlotSurfaces.h"
 #include "tests/TestSupport.h"
 #include "tests/win32/WaitBound.h"
@@ -81,6 +82,42 @@ struct BackBuffer {
     return false;
   }
 };
+
+// The download preview drawn by the same canvas on a DirectDraw surface of
+// its own, the back buffer's size, as 0x00RRGGBB.
+bool RenderLivePlotOnASurface(std::vector<uint32_t>& pixels) {
+  IDirectDraw7* directDraw = nullptr;
+  if (FAILED(DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&directDraw), IID_IDirectDraw7, nullptr)))
+    return false;
+  directDraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL);
+  DDSURFACEDESC2 description{};
+  description.dwSize = sizeof description;
+  description.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
+  description.dwWidth = kWidth;
+  description.dwHeight = kHeight;
+  description.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE;
+  IDirectDrawSurface7* surface = nullptr;
+  bool ok = SUCCEEDED(directDraw->CreateSurface(&description, &surface, nullptr));
+  if (ok) {
+    {
+      GdiPlusCanvas canvas(surface, kWidth, true);
+      Altimeter().RenderLivePlot(canvas);
+    }
+    ok = SUCCEEDED(surface->Lock(nullptr, &description, DDLOCK_WAIT | DDLOCK_READONLY, nullptr));
+  }
+  if (ok) {
+    pixels.clear();
+    const auto* bytes = static_cast<const unsigned char*>(description.lpSurface);
+    for (int y = 0; y < kHeight; ++y) {
+      const auto* row = reinterpret_cast<const uint32_t*>(bytes + static_cast<ptrdiff_t>(y) * description.lPitch);
+      for (int x = 0; x < kWidth; ++x) pixels.push_back(row[x] & 0x00FFFFFF);
+    }
+    surface->Unlock(nullptr);
+  }
+  if (surface) surface->Release();
+  directDraw->Release();
+  return ok;
+}
 
 // Handles what is waiting; true when a quit message with exit code 0 was among it.
 bool QuitPosted() {
@@ -186,23 +223,36 @@ TEST_F(PlotSurfacesTest, TheLivePlotIsGreyWithItsGroundAndAltitude) {
   // MapY(0) = 350; the curve climbs from (50, 350) towards (60, 275).
   EXPECT_TRUE(buffer.AnyIn(500, 349, 500, 351, 0x0000FF)) << "ground line";
   EXPECT_TRUE(buffer.AnyIn(54, 300, 58, 330, 0xFF0000)) << "altitude curve";
+  // The preview's own picture holds what the same canvas draws on a DirectDraw
+  // surface, labels included.
+  std::vector<uint32_t> onASurface;
+  ASSERT_TRUE(RenderLivePlotOnASurface(onASurface));
+  EXPECT_GT(buffer.NotIn(100, 320, 160, 345, 0x808080), 30) << "Ground";
+  EXPECT_TRUE(buffer.pixels == onASurface);
 }
 
-TEST_F(PlotSurfacesTest, PresentsTheBackBufferToTheWindow) {
-  RequestRedraw();
-  ASSERT_TRUE(PresentPlot(kWidth, kHeight));
-  // Wine puts the primary surface on the screen a little later.
-  COLORREF background = 0, bar = 0;
-  for (int i = 0; i < 100 && background != RGB(180, 180, 255); ++i) {
-    QuitPosted();
-    Sleep(20);
-    HDC dc = GetDC(window);
-    background = GetPixel(dc, 500, 100);
-    bar = GetPixel(dc, 95, 325);
-    ReleaseDC(window, dc);
+// The window is shown whichever was drawn last: the set's plot in the back
+// buffer (light blue) or the download preview in its picture (grey).
+TEST_F(PlotSurfacesTest, PresentsWhatWasDrawnLastToTheWindow) {
+  for (uint32_t tenths : {5000u, 5100u, 5400u, 5300u}) Altimeter().livePreview.AddSample(tenths);
+  const std::pair<void (*)(), COLORREF> steps[] = {
+      {RequestRedraw, RGB(180, 180, 255)}, {RenderLivePlot, RGB(128, 128, 128)}, {RequestRedraw, RGB(180, 180, 255)}};
+  for (const auto& [draw, expected] : steps) {
+    draw();
+    // The set's plot frame again: the preview's rendering sets its own.
+    Altimeter().plotFrame = PlotFrame{0, -10, 2, 120, kWidth, kHeight};
+    ASSERT_TRUE(PresentPlot(kWidth, kHeight));
+    // Wine puts the primary surface on the screen a little later.
+    COLORREF background = 0;
+    for (int i = 0; i < 100 && background != expected; ++i) {
+      QuitPosted();
+      Sleep(20);
+      HDC dc = GetDC(window);
+      background = GetPixel(dc, 500, 100);
+      ReleaseDC(window, dc);
+    }
+    EXPECT_EQ(background, expected);
   }
-  EXPECT_EQ(background, RGB(180, 180, 255));
-  EXPECT_EQ(bar, RGB(0, 0, 255));
 }
 
 TEST_F(PlotSurfacesTest, RebuildsAtANewSize) {
