@@ -25,7 +25,7 @@ struct PlotSurfaces {
   int width = 640;
   int height = 480;
   std::deque<HRESULT> blitResults;
-  // Every write, rebuild or release of the back buffer counts one.
+  // Every write, rebuild or release of the back buffer or the preview's picture counts one.
   uint64_t writes = 0;
   // The download preview's picture: a DIB section of the back buffer's size,
   // top-down 32-bit, selected into a memory context; made at the first
