@@ -18,8 +18,9 @@ class StatusText {
   size_t Length() const;
 
   // What a box that shows the text up to `shown` (a count of the characters
-  // appended so far, as the last Change's end answered) lacks: the text appended since, or the
-  // whole text where lines it shows have been dropped from the front since.
+  // appended so far, as the last Change's end answered) lacks: the text
+  // appended since, or the whole text where lines it shows have been dropped
+  // from the front since.
   struct Change {
     bool whole = false;  // text replaces what the box shows
     std::wstring text;

@@ -19,8 +19,8 @@
 #include "plot/LivePlotPace.h"
 #include "plot/LivePreviewPainter.h"
 
-// The preview of the program's altimeter (the one the back buffer draws) as it
-// is now: rendered and presented in the main window's client area as one
+// The preview of the program's altimeter (the one the plot surfaces draw) as
+// it is now: rendered and presented in the main window's client area as one
 // step, unless the window shows a preview of the same inputs already. Answers
 // whether it drew.
 bool PresentLivePreview(LivePlotPace& pace, HWND mainWindow);
